@@ -1,0 +1,56 @@
+// Inside the audio layer: what every decoding channel is, and the per-thread handle table.
+// Each source kind lives in its own file and is reached through its factory below.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace audio_detail {
+
+// A decoding channel. Output is 16-bit signed interleaved PCM at `rate` and `chans`.
+class Channel {
+ public:
+  virtual ~Channel() = default;
+
+  uint32_t rate = 0;
+  uint32_t chans = 0;
+  uint32_t ctype = 0;
+  uint64_t length_bytes = 0;  // exact decoded length in bytes
+
+  uint32_t frame_bytes() const { return chans * 2; }
+  uint64_t position() const { return position_; }
+  bool active() const { return !drained_; }
+
+  // Fills up to `bytes` (rounded down to whole frames). Returns the bytes stored, 0 once
+  // the channel is drained, -1 on an unrecoverable error (the channel then counts as
+  // drained).
+  int32_t pull(void* buffer, uint32_t bytes);
+
+ protected:
+  // Fills as much of `bytes` (whole frames) as the source still has. Returns 0 only at the
+  // end, -1 on an unrecoverable error. A source that hits corrupt data delivers what it
+  // could decode and then ends.
+  virtual int64_t decode(uint8_t* buffer, uint32_t bytes) = 0;
+
+ private:
+  uint64_t position_ = 0;
+  bool drained_ = false;
+};
+
+// Handle table of the calling thread. register_channel returns 0 when the library is not
+// initialised on this thread.
+uint32_t register_channel(std::shared_ptr<Channel> channel);
+std::shared_ptr<Channel> find_channel(uint32_t handle);
+bool release_channel(uint32_t handle);
+bool library_ready();
+// audio_init sets the library ready; audio_free unsets it, releasing every channel.
+void set_library_ready(bool ready);
+
+// Factories; each returns nullptr when it does not take the file.
+std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma);
+std::shared_ptr<Channel> open_module_channel(const std::string& path, uint32_t rate);
+std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rate);
+std::shared_ptr<Channel> open_cd_track_channel(const std::string& path);
+
+}  // namespace audio_detail

@@ -1,0 +1,56 @@
+// The conversion engine: status counters of the running conversion, the live settings, and
+// the routines that measure, decode and encode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "codecs/options.h"
+
+enum : int32_t {
+  STAGE_NONE = 0,
+  STAGE_DECODING = 1,
+  STAGE_REMIXING = 2,
+  STAGE_MP3 = 3,
+  STAGE_OGG = 4,
+  STAGE_WMA = 5,
+  STAGE_FINISHED = 10,
+  STAGE_CANCEL = 30,
+};
+
+class TConvFunc {
+ public:
+  int32_t CurrentProgress = 0;
+  int32_t TotalProgress = 0;
+  int32_t TotalLength = 0;
+  int32_t CurrentLength = 0;
+  int32_t CurrentPosition = 0;
+  int32_t TotalPosition = 0;
+  int32_t Stage = STAGE_NONE;
+  TOptions Options;
+
+  // Whole seconds of every source of MainFunc.FileList, or -1.
+  int32_t MeasureTotalLength();
+  // 1 done; -1 library refused; -2 source not opened or no mixer; -3 destination not created.
+  int32_t DecodeToWAV(const std::string& source, const std::string& destination,
+                      TOptions settings, int mode);
+  // 0 done; -1 library refused; -2 temporary WAV not accepted; -3 files or LAME not set up.
+  int32_t EncodeMP3(const std::string& wav, const std::string& destination, TOptions settings);
+  // 1 done; -1 WAV not opened, encoder refused or library refused; -2 destination not created.
+  int32_t EncodeOGG(const std::string& wav, const std::string& destination, TOptions settings);
+  // 0 done; -1 any failure.
+  int32_t EncodeWMA(const std::string& wav, const std::string& destination, TOptions settings);
+
+  // Throws EAbort when a cancel has been requested.
+  void CheckCancel() const;
+  // Moves CurrentPosition, TotalPosition, CurrentProgress and TotalProgress for a pass that
+  // has reached `position` whole seconds, from the batch position `base`.
+  void UpdateCounters(int32_t base, int32_t position);
+};
+
+extern TConvFunc ConvFunc;
+
+// Opens any supported source through the fixed cascade of openers; 0 if none takes it.
+uint32_t OpenSource(const std::string& path, uint32_t streamFlags, uint32_t moduleFlags);
+// Frees a channel by its type; 0 is ignored.
+void FreeSource(uint32_t handle);

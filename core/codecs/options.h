@@ -1,0 +1,40 @@
+// The settings record and the tables through which the options dialog shows its values.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// The live settings are ConvFunc.Options; each conversion routine gets its own copy.
+// Texts are UTF-8 byte strings (kept as bytes, valid UTF-8 or not).
+struct TOptions {
+  std::string OutputFormat;   // "mp3", "ogg", "wma", "wav"
+  std::string OutputFolder;   // empty: beside the sources
+  int32_t OutputName = 0;     // 0 source name, 1 "Track"n, 2 n
+  bool Delete = false;
+  int32_t WAVFreq = 0;
+  int32_t WAVNumChannels = 0;
+  int32_t OGGFreq = 0;
+  int32_t OGGNumChannels = 0;
+  bool OGGUseVBR = false;
+  int32_t OGGBitrate = 0;     // kbit/s
+  int32_t OGGQuality = 0;     // 1..9
+  int32_t MP3Freq = 0;
+  int32_t MP3NumChannels = 0;
+  int32_t MP3Bitrate = 0;     // kbit/s
+  bool MP3UseVBR = false;
+  int32_t MP3Quality = 0;     // 1..9
+  int32_t WMABitrate = 0;     // kbit/s
+  bool WMAUseVBR = false;
+  int32_t WMAQuality = 0;     // 1..5
+
+  bool operator==(const TOptions&) const = default;
+};
+
+// Working values for a first run without config.cfg; an all-zero record would convert
+// nothing.
+TOptions FirstRunOptions();
+
+extern const std::array<std::string, 9> QualityNames;
+extern const std::array<std::string, 5> WMAQualityNames;
+extern const std::array<std::string, 11> BitrateTexts;

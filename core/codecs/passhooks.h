@@ -1,0 +1,16 @@
+// What a conversion routine does between two passes: let the windows process their pending
+// events, then pause. Headless (tests, benchmarks) both do nothing; the application
+// installs the real ones.
+#pragma once
+
+#include <functional>
+
+struct TEngineHooks {
+  std::function<void()> ProcessEvents;
+  std::function<void(int milliseconds)> Sleep;
+};
+
+extern TEngineHooks EngineHooks;
+
+// Processes pending events, then sleeps `milliseconds` (each only if installed).
+void PassBreak(int milliseconds);

@@ -1,0 +1,39 @@
+// The main unit's object: the conversion list, the configuration file, the CD drive scan
+// and the job driver.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "main/listrows.h"
+
+// The roots of the CD drives, packed from slot 0; the slots after the last drive are empty.
+struct TCDDrives {
+  std::array<std::string, 23> Drives;
+};
+
+class TMainFunc {
+ public:
+  bool ReadOnlyWarn = false;
+  std::vector<std::string> FileList;  // full path of every source, in list order
+
+  // The visible rows of ConvertList (the list box's own store).
+  TListRows Rows;
+  // True while a batch runs: no command may start another batch or change the list.
+  bool BatchRunning = false;
+
+  void ReadConfig();
+  void WriteConfig();
+
+  void AddFiles();
+  void RemoveSelected();
+  void ClearList();
+
+  TCDDrives GetCDDrives();
+
+  void ConvertAll();
+  void ConvertFile(std::string source, std::string destination);
+};
+
+extern TMainFunc MainFunc;

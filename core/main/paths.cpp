@@ -1,0 +1,33 @@
+#include "main/paths.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+std::string& Override() {
+  static std::string folder;
+  return folder;
+}
+
+std::string ExecutableFolder() {
+  std::vector<char> buffer(4096);
+  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return "./";
+  std::string path(buffer.data(), static_cast<size_t>(n));
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+}  // namespace
+
+std::string ProgramDir() {
+  if (!Override().empty()) return Override();
+  static const std::string folder = ExecutableFolder();
+  return folder;
+}
+
+void SetProgramDirForTesting(const std::string& folder) {
+  Override() = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
+std::string TemporaryWavPath() { return ProgramDir() + "temp/tmp100000.wav"; }

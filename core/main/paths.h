@@ -1,0 +1,12 @@
+// Where the program keeps its files: everything lives beside the executable.
+#pragma once
+
+#include <string>
+
+// The executable's folder with a trailing "/".
+std::string ProgramDir();
+// Tests point the program's folder elsewhere; an empty text restores the real one.
+void SetProgramDirForTesting(const std::string& folder);
+
+// P + "temp/tmp100000.wav"
+std::string TemporaryWavPath();

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, every Debian package the converter needs to build, run and be
+# tested. Only what is missing is installed, so a second run is quick.
+set -euo pipefail
+
+packages=(
+  g++ cmake pkg-config make
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libopenmpt-dev
+  libfluidsynth-dev fluid-soundfont-gm
+  libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev
+  libmp3lame-dev
+  libvorbis-dev libogg-dev
+  fonts-dejavu-core
+  xvfb xauth
+  ffmpeg vorbis-tools oggz-tools
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
