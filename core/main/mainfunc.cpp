@@ -1,0 +1,6 @@
+#include "main/mainfunc.h"
+
+#include "main/uihooks.h"
+
+TMainFunc MainFunc;
+TUiHooks UiHooks;
