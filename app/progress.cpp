@@ -1,0 +1,136 @@
+#include "progress.h"
+
+#include <QCloseEvent>
+#include <algorithm>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+
+#include "codecs/convfunc.h"
+#include "main/mainfunc.h"
+#include "main/uihooks.h"
+
+TProgressBox* ProgressBox = nullptr;
+
+namespace {
+QProgressBar* MakeGauge(QWidget* parent, int x, int y) {
+  auto* gauge = new QProgressBar(parent);
+  gauge->setGeometry(x, y, 321, 17);
+  gauge->setRange(0, 100);
+  gauge->setValue(0);
+  gauge->setFormat(QStringLiteral("%v%"));
+  gauge->setAlignment(Qt::AlignCenter);
+  gauge->setTextVisible(true);
+  // A black bar; the grey number stays readable on the bar and on the empty part alike.
+  gauge->setStyleSheet(QStringLiteral(
+      "QProgressBar { border: 1px solid #404040; background: white; color: #808080; }"
+      "QProgressBar::chunk { background: black; }"));
+  return gauge;
+}
+
+int Ask(const QString& text, const QString& caption, int flags, QWidget* owner) {
+  if (UiHooks.MessageBox) return UiHooks.MessageBox(text.toStdString(), caption.toStdString(), flags);
+  const auto answer = QMessageBox::question(owner, caption, text, QMessageBox::Ok | QMessageBox::Cancel);
+  return answer == QMessageBox::Ok ? ID_OK : ID_CANCEL;
+}
+}  // namespace
+
+TProgressBox::TProgressBox(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setObjectName(QStringLiteral("ProgressBox"));
+  setWindowTitle(QStringLiteral("Статус"));
+  setFixedSize(387, 157);
+  setModal(false);
+
+  ProgressStage = new QLabel(this);
+  ProgressStage->setObjectName(QStringLiteral("ProgressStage"));
+  ProgressStage->setGeometry(32, 8, 321, 13);
+
+  auto* current = new QLabel(QStringLiteral("Текущий статус:"), this);
+  current->move(32, 24);
+  current->adjustSize();
+  ProgressCurrent = MakeGauge(this, 33, 40);
+  ProgressCurrent->setObjectName(QStringLiteral("ProgressCurrent"));
+
+  auto* total = new QLabel(QStringLiteral("Общий статус:"), this);
+  total->move(32, 72);
+  total->adjustSize();
+  ProgressTotal = MakeGauge(this, 33, 88);
+  ProgressTotal->setObjectName(QStringLiteral("ProgressTotal"));
+
+  CloseProgress = new QPushButton(QStringLiteral("OK"), this);
+  CloseProgress->setObjectName(QStringLiteral("CloseProgress"));
+  CloseProgress->setGeometry(156, 120, 75, 25);
+  CloseProgress->setAutoDefault(false);
+  CloseProgress->setFocus();
+  connect(CloseProgress, &QPushButton::clicked, this, [this] { CloseProgressClick(); });
+
+  Timer = new QTimer(this);
+  Timer->setInterval(500);
+  connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+
+  setStyleSheet(QStringLiteral("QLabel { color: black; }"));
+}
+
+QString TProgressBox::StageText(int stage) {
+  switch (stage) {
+    case STAGE_DECODING: return QStringLiteral("Декодирование в wav...");
+    case STAGE_REMIXING: return QStringLiteral("Ремиксинг...");
+    case STAGE_MP3: return QStringLiteral("Кодирование в mp3...");
+    case STAGE_OGG: return QStringLiteral("Кодирование в ogg...");
+    case STAGE_WMA: return QStringLiteral("Кодирование в wma...");
+    case STAGE_FINISHED: return QStringLiteral("Конвертация завершена.");
+    default: return QString();
+  }
+}
+
+void TProgressBox::FormShow() {
+  Timer->start();
+  ProgressCurrent->setValue(0);
+  ProgressTotal->setValue(0);
+  ConvFunc.TotalLength = ConvFunc.MeasureTotalLength();
+}
+
+void TProgressBox::TimerTimer() {
+  // A gauge ignores values outside its range, so out-of-range counters show at the ends.
+  ProgressCurrent->setValue(std::clamp<int>(ConvFunc.CurrentProgress, 0, 100));
+  ProgressTotal->setValue(std::clamp<int>(ConvFunc.TotalProgress, 0, 100));
+  ProgressStage->setText(StageText(ConvFunc.Stage));
+}
+
+void TProgressBox::CloseProgressClick() {
+  if (ConvFunc.TotalProgress < 100) {
+    const int answer = Ask(QStringLiteral("Вы действительно хотите прервать конвертацию файла (-ов)?"),
+                           QStringLiteral("Подтверждение"), MB_QUESTION_OKCANCEL, this);
+    if (answer != ID_OK) return;
+    ConvFunc.Stage = STAGE_CANCEL;
+  }
+  MainFunc.ClearList();
+  closingByButton_ = true;
+  close();
+  closingByButton_ = false;
+}
+
+void TProgressBox::FormClose() {
+  Timer->stop();
+  if (QWidget* main = parentWidget()) main->show();
+}
+
+void TProgressBox::reject() {}
+
+void TProgressBox::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TProgressBox::closeEvent(QCloseEvent* event) {
+  if (!closingByButton_) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  FormClose();
+}

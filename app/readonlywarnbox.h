@@ -1,0 +1,22 @@
+// Tells the user that the output cannot go beside a source on a CD drive and goes to the
+// program's output folder instead; its check box turns the warning off.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QPushButton;
+
+class TReadOnlyWarningBox : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TReadOnlyWarningBox(QWidget* parent = nullptr);
+
+  QCheckBox* WarnMore = nullptr;
+  QPushButton* sBitBtn1 = nullptr;
+
+  void sBitBtn1Click();
+};
+
+extern TReadOnlyWarningBox* ReadOnlyWarningBox;
