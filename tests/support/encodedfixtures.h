@@ -1,0 +1,19 @@
+// Test fixtures: tones encoded as MP3 (libmp3lame), Ogg Vorbis (libvorbis) and WMA (FFmpeg's
+// wmav2 encoder in an ASF file). Each writer takes interleaved 16-bit samples and returns
+// false when the file could not be written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// `kbps` is the constant bitrate, or with `vbr` the average aimed at (VBR quality 4).
+// Without `writeXingTag` the file carries no Xing/LAME frame, so a reader has to scan the
+// frames to learn its length and knows nothing of the encoder delay and padding.
+bool WriteMp3Fixture(const std::string& path, uint32_t rate, uint16_t chans,
+                     const std::vector<int16_t>& samples, int kbps = 128, bool vbr = false,
+                     bool writeXingTag = true);
+bool WriteOggFixture(const std::string& path, uint32_t rate, uint16_t chans,
+                     const std::vector<int16_t>& samples);
+bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
+                     const std::vector<int16_t>& samples, int bitrate = 128000);
