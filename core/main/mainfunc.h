@@ -33,7 +33,8 @@ class TMainFunc {
   TCDDrives GetCDDrives();
 
   void ConvertAll();
-  void ConvertFile(std::string source, std::string destination);
+  // True when every step succeeded and the output was written.
+  bool ConvertFile(std::string source, std::string destination);
 };
 
 extern TMainFunc MainFunc;

@@ -1,0 +1,185 @@
+#include "main/jobdriver.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "codecs/convfunc.h"
+#include "codecs/partialfile.h"
+#include "main/cddrives.h"
+#include "main/paths.h"
+#include "main/uihooks.h"
+
+namespace {
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Lets the owner delete or replace the source later; a failure changes nothing.
+void MakeWritable(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
+}
+
+bool CopyInto(const std::string& from, TPartialFile& to) {
+  FILE* in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) return false;
+  FILE* out = std::fopen(to.Path().c_str(), "wb");
+  if (out == nullptr) {
+    std::fclose(in);
+    return false;
+  }
+  char buffer[65536];
+  bool ok = true;
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    if (std::fwrite(buffer, 1, n, out) != n) {
+      ok = false;
+      break;
+    }
+  }
+  if (std::ferror(in)) ok = false;
+  std::fclose(in);
+  if (std::fclose(out) != 0) ok = false;
+  return ok;
+}
+
+// Puts `from` in place of `to` in one step: readers see the old file or the new one,
+// never neither. Across file systems the copy is made beside `to` first.
+bool MoveReplacing(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
+  TPartialFile partial(to);
+  if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
+  std::remove(from.c_str());
+  return true;
+}
+
+// The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
+class TTemporaryWav {
+ public:
+  explicit TTemporaryWav(std::string path) : path_(std::move(path)) { std::remove(path_.c_str()); }
+  ~TTemporaryWav() { std::remove(path_.c_str()); }
+  TTemporaryWav(const TTemporaryWav&) = delete;
+  TTemporaryWav& operator=(const TTemporaryWav&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+}  // namespace
+
+std::string StripExtension(const std::string& text) {
+  const auto dot = text.rfind('.');
+  if (dot == std::string::npos || text.find('/', dot) != std::string::npos) return text;
+  return text.substr(0, dot);
+}
+
+std::string ExtensionOf(const std::string& text) {
+  const std::string stem = StripExtension(text);
+  return stem.size() == text.size() ? std::string() : text.substr(stem.size() + 1);
+}
+
+std::string FallbackFolder() { return ProgramDir() + "output"; }
+
+std::string OutputPathFor(const std::string& source, int index, const TOptions& options,
+                          bool fallback, const std::string& previous) {
+  if (options.OutputName < 0 || options.OutputName > 2) return previous;
+  std::string folder;  // ends with a separator
+  if (!options.OutputFolder.empty()) {
+    folder = options.OutputFolder + "/";
+  } else if (fallback) {
+    folder = FallbackFolder() + "/";
+  } else {
+    const auto slash = source.rfind('/');
+    folder = slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
+  }
+  const auto slash = source.rfind('/');
+  const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+  const std::string number = std::to_string(index + 1);
+  const std::string& format = options.OutputFormat;
+  switch (options.OutputName) {
+    case 0: return folder + StripExtension(name) + "." + format;
+    case 1: return folder + "Track" + number + "." + format;
+    default: return folder + number + "." + format;
+  }
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+void TMainFunc::ConvertAll() {
+  bool fallback = false;
+  std::string destination;  // kept from one file to the next
+  // The count is read anew before every file: clearing the list ends the batch.
+  for (size_t i = 0; i < FileList.size(); ++i) {
+    const std::string source = FileList[i];
+    MakeWritable(source);
+    if (ConvFunc.Options.OutputFolder.empty()) {
+      // The first entry decides for the whole batch; once on, the mark stays on.
+      if (!fallback && LiesOnCDDrive(FileList[0], GetCDDrives())) fallback = true;
+      if (fallback && ReadOnlyWarn && UiHooks.ShowReadOnlyWarning) {
+        UiHooks.ShowReadOnlyWarning();
+        if (i >= FileList.size()) break;
+      }
+      if (fallback) mkdir(FallbackFolder().c_str(), 0777);
+    }
+    destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
+    const bool converted = ConvertFile(source, destination);
+    // Only a complete output that is a different file from the source lets the source go.
+    if (ConvFunc.Options.Delete && converted && IsRegularFile(destination) &&
+        !SameFile(source, destination)) {
+      std::remove(source.c_str());
+    }
+  }
+}
+
+bool TMainFunc::ConvertFile(std::string source, std::string destination) {
+  mkdir((ProgramDir() + "temp").c_str(), 0777);
+  if (source.empty() || destination.empty()) return false;
+
+  // A list may name the temporary WAV itself; it must not be decoded onto itself.
+  std::string wavPath = TemporaryWavPath();
+  if (SameFile(source, wavPath)) wavPath = ProgramDir() + "temp/tmp100001.wav";
+
+  const std::string format = ConvFunc.Options.OutputFormat;
+  const bool wavSource = ExtensionOf(source) == "wav";
+  bool ok = false;
+  if (format == "wav") {
+    ConvFunc.Stage = STAGE_DECODING;
+    if (wavSource || SameFile(source, destination)) {
+      // The source is read completely into the temporary WAV before it may be replaced.
+      TTemporaryWav wav(wavPath);
+      ok = ConvFunc.DecodeToWAV(source, wav.Path(), ConvFunc.Options, 0) == 1;
+      ConvFunc.CheckCancel();
+      ok = ok && MoveReplacing(wav.Path(), destination);
+    } else {
+      ok = ConvFunc.DecodeToWAV(source, destination, ConvFunc.Options, 0) == 1;
+    }
+  } else {
+    const int mode = format == "mp3" ? 1 : format == "wma" ? 3 : 2;
+    ConvFunc.Stage = wavSource ? STAGE_REMIXING : STAGE_DECODING;
+    // A stale temporary WAV from a cancelled batch must never be encoded as this file.
+    TTemporaryWav wav(wavPath);
+    if (ConvFunc.DecodeToWAV(source, wav.Path(), ConvFunc.Options, mode) == 1) {
+      ConvFunc.CheckCancel();
+      if (mode == 1) {
+        ok = ConvFunc.EncodeMP3(wav.Path(), destination, ConvFunc.Options) == 0;
+      } else if (mode == 3) {
+        ok = ConvFunc.EncodeWMA(wav.Path(), destination, ConvFunc.Options) == 0;
+      } else {
+        ok = ConvFunc.EncodeOGG(wav.Path(), destination, ConvFunc.Options) == 1;
+      }
+    }
+  }
+  // A cancel confirmed during the routine's last pass still ends the batch here.
+  ConvFunc.CheckCancel();
+  ConvFunc.Stage = STAGE_FINISHED;
+  return ok;
+}
