@@ -17,6 +17,7 @@ class Channel {
   uint32_t chans = 0;
   uint32_t ctype = 0;
   uint64_t length_bytes = 0;  // exact decoded length in bytes
+  uint32_t flags = 0;         // open flags as reported by audio_get_info (bit 0 always clear)
 
   uint32_t frame_bytes() const { return chans * 2; }
   uint64_t position() const { return position_; }
@@ -27,11 +28,19 @@ class Channel {
   // drained).
   int32_t pull(void* buffer, uint32_t bytes);
 
+  // Bytes of silence delivered in place of data that would not decode, so that the
+  // delivered length still equals length_bytes. 0 for a sound file.
+  virtual uint64_t padded_bytes() const { return 0; }
+
  protected:
   // Fills as much of `bytes` (whole frames) as the source still has. Returns 0 only at the
   // end, -1 on an unrecoverable error. A source that hits corrupt data delivers what it
   // could decode and then ends.
   virtual int64_t decode(uint8_t* buffer, uint32_t bytes) = 0;
+
+  // A source that knows it has delivered its last byte says so at once, so that
+  // audio_is_active turns 0 without another empty pull.
+  void mark_drained() { drained_ = true; }
 
  private:
   uint64_t position_ = 0;

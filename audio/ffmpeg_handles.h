@@ -1,0 +1,40 @@
+// Owning pointers for the FFmpeg objects the audio layer holds, so that every exit path
+// releases them.
+#pragma once
+
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+}
+
+namespace audio_detail {
+
+struct InputDeleter {
+  void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
+};
+struct CodecDeleter {
+  void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct SwrDeleter {
+  void operator()(SwrContext* ctx) const { swr_free(&ctx); }
+};
+struct DictDeleter {
+  void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+};
+
+using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+
+}  // namespace audio_detail

@@ -1,0 +1,143 @@
+// Stream files (MP3, WAV, Ogg Vorbis, FLAC, ...) and ASF/WMA files decoded with FFmpeg.
+//
+// The length of a channel is learnt before the first byte is delivered, exact to the
+// sample: from the packets' durations where the container states them (less the samples
+// the decoder is told to skip for encoder delay and padding), otherwise by decoding the
+// whole file once. The channel then delivers exactly that many bytes.
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+#include "audio.h"
+#include "channel.h"
+#include "stream_decoder.h"
+
+namespace audio_detail {
+
+namespace {
+
+// Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
+// duration, so that only decoding can tell.
+int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate) {
+  InputPtr input = open_input_file(path);
+  if (!input || stream_index < 0 || stream_index >= static_cast<int>(input->nb_streams)) {
+    return -1;
+  }
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    if (static_cast<int>(i) != stream_index) input->streams[i]->discard = AVDISCARD_ALL;
+  }
+  const AVRational time_base = input->streams[stream_index]->time_base;
+  const AVRational sample_base{1, static_cast<int>(rate)};
+  PacketPtr packet(av_packet_alloc());
+  if (!packet || time_base.num <= 0 || time_base.den <= 0) return -1;
+
+  int64_t frames = 0;
+  int64_t skipped = 0;
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    if (packet->stream_index != stream_index) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    const int64_t duration = packet->duration;
+    size_t side_size = 0;
+    const uint8_t* side =
+        av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &side_size);
+    uint32_t skip_front = 0;
+    uint32_t skip_end = 0;
+    if (side != nullptr && side_size >= 10) {
+      skip_front = AV_RL32(side);
+      skip_end = AV_RL32(side + 4);
+    }
+    av_packet_unref(packet.get());
+    if (duration <= 0) return -1;
+    const int64_t samples = av_rescale_q(duration, time_base, sample_base);
+    frames += samples;
+    skipped += skip_front;
+    // The decoder honours an end discard only when it fits in the packet's own frame.
+    if (skip_end <= samples) skipped += skip_end;
+  }
+  return std::max<int64_t>(0, frames - skipped);
+}
+
+int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32_t chans) {
+  StreamDecoder decoder;
+  if (!decoder.open(path, kind) || decoder.chans() != chans) return -1;
+  std::vector<uint8_t> block;
+  int64_t bytes = 0;
+  while (decoder.next_block(block)) bytes += static_cast<int64_t>(block.size());
+  return bytes / (int64_t{chans} * 2);
+}
+
+class FfmpegChannel final : public Channel {
+ public:
+  bool open(const std::string& path, bool wma) {
+    const InputKind kind = wma ? InputKind::Asf : InputKind::Stream;
+    if (!decoder_.open(path, kind)) return false;
+    rate = decoder_.rate();
+    chans = decoder_.chans();
+    ctype = wma ? AUDIO_CTYPE_WMA : AUDIO_CTYPE_STREAM;
+
+    // ASF stamps packets in whole milliseconds, so only decoding gives the exact count.
+    int64_t frames = wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate);
+    if (frames < 0) frames = count_frames_by_decoding(path, kind, chans);
+    if (frames < 0) return false;
+    length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
+
+    // A file of which not even the first block decodes is not audio of this kind (random
+    // bytes can look like a stream to the probe); another opener may still take it.
+    decoder_done_ = !decoder_.next_block(pending_);
+    if (decoder_done_ && length_bytes > 0) return false;
+    if (length_bytes == 0) mark_drained();
+    return true;
+  }
+
+  uint64_t padded_bytes() const override { return padded_bytes_; }
+
+ protected:
+  int64_t decode(uint8_t* buffer, uint32_t bytes) override {
+    const uint64_t left = length_bytes - delivered_;
+    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
+    uint32_t filled = 0;
+    while (filled < want) {
+      if (pending_used_ < pending_.size()) {
+        const size_t take = std::min<size_t>(want - filled, pending_.size() - pending_used_);
+        std::memcpy(buffer + filled, pending_.data() + pending_used_, take);
+        pending_used_ += take;
+        filled += static_cast<uint32_t>(take);
+      } else if (!decoder_done_) {
+        pending_used_ = 0;
+        decoder_done_ = !decoder_.next_block(pending_);
+      } else {
+        // Corrupt packets decoded to less than the packets promised: silence keeps the
+        // delivered length equal to the reported one.
+        std::memset(buffer + filled, 0, want - filled);
+        padded_bytes_ += want - filled;
+        filled = want;
+      }
+    }
+    delivered_ += filled;
+    if (delivered_ >= length_bytes) mark_drained();
+    return filled;
+  }
+
+ private:
+  StreamDecoder decoder_;
+  std::vector<uint8_t> pending_;
+  size_t pending_used_ = 0;
+  bool decoder_done_ = false;
+  uint64_t delivered_ = 0;
+  uint64_t padded_bytes_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma) {
+  auto channel = std::make_shared<FfmpegChannel>();
+  if (!channel->open(path, wma)) return nullptr;
+  return channel;
+}
+
+}  // namespace audio_detail

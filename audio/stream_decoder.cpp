@@ -1,0 +1,241 @@
+#include "stream_decoder.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+namespace audio_detail {
+
+namespace {
+
+constexpr uint32_t kMaxChannels = 32;
+constexpr int kMaxRate = 1000000;
+constexpr int kMaxFlushErrors = 64;
+
+bool is_asf_format(const char* name) {
+  return std::strcmp(name, "asf") == 0 || std::strcmp(name, "asf_o") == 0;
+}
+
+// Formats the stream opener leaves to other openers (tracker modules, MIDI) or never
+// takes, because they pull in further files or addresses named inside them.
+bool is_refused_stream_format(const char* name) {
+  static const char* const refused[] = {"libopenmpt", "libmodplug", "midi", "hls",
+                                        "applehttp",  "concat",     "dash", "imf",
+                                        "webm_dash_manifest"};
+  for (const char* r : refused) {
+    if (std::strcmp(name, r) == 0) return true;
+  }
+  return is_asf_format(name);
+}
+
+void layout_of(const AVChannelLayout& given, int channels, AVChannelLayout* out) {
+  // WAV files often leave the layout unspecified; the default layout of the count stands in.
+  if (given.order != AV_CHANNEL_ORDER_UNSPEC && given.nb_channels == channels &&
+      av_channel_layout_copy(out, &given) == 0) {
+    return;
+  }
+  av_channel_layout_default(out, channels);
+}
+
+}  // namespace
+
+InputPtr open_input_file(const std::string& path) {
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size == 0) {
+    return nullptr;
+  }
+  AVDictionary* raw_options = nullptr;
+  av_dict_set(&raw_options, "protocol_whitelist", "file", 0);
+  std::unique_ptr<AVDictionary, DictDeleter> options(raw_options);
+  // The "file:" prefix keeps a colon in the name from being read as a protocol.
+  const std::string url = "file:" + path;
+  AVFormatContext* raw = nullptr;
+  raw_options = options.release();
+  const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &raw_options);
+  options.reset(raw_options);
+  if (opened < 0) return nullptr;  // FFmpeg frees the context itself on failure
+  InputPtr input(raw);
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
+  return input;
+}
+
+const char* StreamDecoder::format_name() const {
+  return input_ && input_->iformat && input_->iformat->name ? input_->iformat->name : "";
+}
+
+bool StreamDecoder::open(const std::string& path, InputKind kind) {
+  input_ = open_input_file(path);
+  if (!input_) return false;
+  const char* name = format_name();
+  if (kind == InputKind::Asf ? !is_asf_format(name) : is_refused_stream_format(name)) {
+    return false;
+  }
+  const AVCodec* decoder = nullptr;
+  stream_ = av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+  if (stream_ < 0 || decoder == nullptr) return false;
+  AVStream* stream = input_->streams[stream_];
+  // Only the audio stream is read; the demuxer may skip the rest cheaply.
+  for (unsigned i = 0; i < input_->nb_streams; ++i) {
+    if (static_cast<int>(i) != stream_) input_->streams[i]->discard = AVDISCARD_ALL;
+  }
+
+  codec_.reset(avcodec_alloc_context3(decoder));
+  if (!codec_ || avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0) {
+    return false;
+  }
+  codec_->pkt_timebase = stream->time_base;
+  if (codec_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && codec_->ch_layout.nb_channels > 0) {
+    const int count = codec_->ch_layout.nb_channels;
+    av_channel_layout_uninit(&codec_->ch_layout);
+    av_channel_layout_default(&codec_->ch_layout, count);
+  }
+  if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
+
+  const int channels = codec_->ch_layout.nb_channels;
+  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate <= 0 ||
+      codec_->sample_rate > kMaxRate) {
+    return false;
+  }
+  rate_ = static_cast<uint32_t>(codec_->sample_rate);
+  chans_ = static_cast<uint32_t>(channels);
+
+  frame_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  return frame_ && packet_;
+}
+
+// Reads packets until one of the audio stream is accepted by the decoder. At the end of
+// the input, or on a read error, the decoder is told to flush. False once flushing.
+bool StreamDecoder::feed() {
+  while (!flushing_) {
+    if (av_read_frame(input_.get(), packet_.get()) < 0) {
+      // A read error ends the stream just as the end of the file does: what was decoded
+      // so far is delivered, nothing more is attempted.
+      avcodec_send_packet(codec_.get(), nullptr);
+      flushing_ = true;
+      break;
+    }
+    const bool ours = packet_->stream_index == stream_;
+    const int sent = ours ? avcodec_send_packet(codec_.get(), packet_.get()) : -1;
+    av_packet_unref(packet_.get());
+    // A packet the decoder rejects as corrupt is dropped; the next one may decode.
+    if (ours && (sent == 0 || sent == AVERROR(EAGAIN))) return true;
+  }
+  return false;
+}
+
+bool StreamDecoder::next_block(std::vector<uint8_t>& out) {
+  out.clear();
+  while (!finished_) {
+    const int received = avcodec_receive_frame(codec_.get(), frame_.get());
+    if (received == 0) {
+      const bool ok = convert(frame_.get(), out);
+      av_frame_unref(frame_.get());
+      if (!ok) {
+        finished_ = true;
+        break;
+      }
+      if (!out.empty()) return true;
+      continue;
+    }
+    if (received == AVERROR_EOF) {
+      finished_ = true;
+      continue;
+    }
+    if (flushing_) {
+      // After the flush request only frames or the end should come. EAGAIN means nothing
+      // more will; an error is one bad frame, and a run of them ends the stream.
+      if (received == AVERROR(EAGAIN) || ++flush_errors_ > kMaxFlushErrors) finished_ = true;
+      continue;
+    }
+    // EAGAIN wants input; any other error was one bad frame, and the next packet may decode.
+    feed();
+  }
+  drain_converter(out);
+  return !out.empty();
+}
+
+bool StreamDecoder::configure_converter(const AVFrame* frame, const AVChannelLayout& layout) {
+  if (swr_ && swr_format_ == frame->format && swr_rate_ == frame->sample_rate &&
+      av_channel_layout_compare(&swr_layout_, &layout) == 0) {
+    return true;
+  }
+  AVChannelLayout out_layout{};
+  av_channel_layout_default(&out_layout, static_cast<int>(chans_));
+  SwrContext* raw = nullptr;
+  const int made = swr_alloc_set_opts2(&raw, &out_layout, AV_SAMPLE_FMT_S16,
+                                       static_cast<int>(rate_), const_cast<AVChannelLayout*>(&layout),
+                                       static_cast<AVSampleFormat>(frame->format),
+                                       frame->sample_rate, 0, nullptr);
+  av_channel_layout_uninit(&out_layout);
+  SwrPtr swr(raw);
+  if (made < 0 || !swr || swr_init(swr.get()) < 0) return false;
+  swr_ = std::move(swr);
+  swr_format_ = frame->format;
+  swr_rate_ = frame->sample_rate;
+  av_channel_layout_uninit(&swr_layout_);
+  return av_channel_layout_copy(&swr_layout_, &layout) == 0;
+}
+
+bool StreamDecoder::convert(AVFrame* frame, std::vector<uint8_t>& out) {
+  const int count = frame->nb_samples;
+  const int channels = frame->ch_layout.nb_channels;
+  if (count <= 0) return true;
+  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || frame->sample_rate <= 0 ||
+      frame->sample_rate > kMaxRate) {
+    return false;
+  }
+  const size_t frame_bytes = size_t{chans_} * 2;
+  // The common case needs no conversion at all: 16-bit interleaved at the stream's shape.
+  if (!swr_ && frame->format == AV_SAMPLE_FMT_S16 && channels == static_cast<int>(chans_) &&
+      frame->sample_rate == static_cast<int>(rate_)) {
+    const size_t bytes = static_cast<size_t>(count) * frame_bytes;
+    out.insert(out.end(), frame->data[0], frame->data[0] + bytes);
+    return true;
+  }
+  AVChannelLayout layout{};
+  layout_of(frame->ch_layout, channels, &layout);
+  if (swr_ && (swr_format_ != frame->format || swr_rate_ != frame->sample_rate ||
+               av_channel_layout_compare(&swr_layout_, &layout) != 0)) {
+    drain_converter(out);  // keep what the old shape still held
+    swr_.reset();
+  }
+  const bool ready = configure_converter(frame, layout);
+  av_channel_layout_uninit(&layout);
+  if (!ready) return false;
+  const int room = swr_get_out_samples(swr_.get(), count);
+  if (room < 0) return false;
+  const size_t start = out.size();
+  out.resize(start + static_cast<size_t>(room) * frame_bytes);
+  uint8_t* target = out.data() + start;
+  const int made = swr_convert(swr_.get(), &target, room,
+                               const_cast<const uint8_t**>(frame->extended_data), count);
+  if (made < 0) {
+    out.resize(start);
+    return false;
+  }
+  out.resize(start + static_cast<size_t>(made) * frame_bytes);
+  return true;
+}
+
+void StreamDecoder::drain_converter(std::vector<uint8_t>& out) {
+  if (!swr_) return;
+  const size_t frame_bytes = size_t{chans_} * 2;
+  for (;;) {
+    const int room = swr_get_out_samples(swr_.get(), 0);
+    if (room <= 0) break;
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(room) * frame_bytes);
+    uint8_t* target = out.data() + start;
+    const int made = swr_convert(swr_.get(), &target, room, nullptr, 0);
+    out.resize(start + static_cast<size_t>(made > 0 ? made : 0) * frame_bytes);
+    if (made <= 0) break;
+  }
+}
+
+}  // namespace audio_detail

@@ -1,0 +1,66 @@
+// One FFmpeg input with its audio decoder, delivering 16-bit interleaved blocks at the
+// stream's own rate and channel count.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ffmpeg_handles.h"
+
+namespace audio_detail {
+
+enum class InputKind {
+  Stream,  // MP3, WAV, Ogg, FLAC and the other stream formats
+  Asf,     // ASF/WMA
+};
+
+class StreamDecoder {
+ public:
+  StreamDecoder() = default;
+  StreamDecoder(const StreamDecoder&) = delete;
+  StreamDecoder& operator=(const StreamDecoder&) = delete;
+  ~StreamDecoder() { av_channel_layout_uninit(&swr_layout_); }
+
+  // False when the file is missing, not a regular file, not of `kind`, has no audio
+  // stream or no decoder for it.
+  bool open(const std::string& path, InputKind kind);
+
+  // Appends the next decoded block to `out` (cleared first). False once nothing is left:
+  // the decoder has been flushed and the converter drained.
+  bool next_block(std::vector<uint8_t>& out);
+
+  uint32_t rate() const { return rate_; }
+  uint32_t chans() const { return chans_; }
+  const char* format_name() const;
+  AVFormatContext* input() const { return input_.get(); }
+  int stream_index() const { return stream_; }
+
+ private:
+  bool feed();
+  bool convert(AVFrame* frame, std::vector<uint8_t>& out);
+  bool configure_converter(const AVFrame* frame, const AVChannelLayout& layout);
+  void drain_converter(std::vector<uint8_t>& out);
+
+  InputPtr input_;
+  CodecPtr codec_;
+  FramePtr frame_;
+  PacketPtr packet_;
+  SwrPtr swr_;
+  int stream_ = -1;
+  uint32_t rate_ = 0;
+  uint32_t chans_ = 0;
+  bool flushing_ = false;
+  bool finished_ = false;
+  int flush_errors_ = 0;
+  // What the converter was set up for; a stream may change its format midway.
+  int swr_format_ = -1;
+  int swr_rate_ = 0;
+  AVChannelLayout swr_layout_{};
+};
+
+// Opens `path` for reading with FFmpeg, refusing anything but regular files and every
+// protocol but plain files. Returns null on failure.
+InputPtr open_input_file(const std::string& path);
+
+}  // namespace audio_detail
