@@ -1,0 +1,140 @@
+// Tracker modules (xm, umx, mod, it, s3m, mtm) rendered with libopenmpt, played once.
+#include <libopenmpt/libopenmpt.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio.h"
+#include "channel.h"
+#include "sourcefile.h"
+
+namespace audio_detail {
+namespace {
+
+constexpr uint32_t kDefaultRate = 44100;
+// A module larger than this is not a module anyone wants converted; refuse rather than
+// hold it in memory.
+constexpr size_t kMaxModuleBytes = 128u * 1024 * 1024;
+// Song-end detection stops every module libopenmpt knows; this bound only keeps a
+// pathological file from rendering for ever.
+constexpr uint64_t kMaxSeconds = 3 * 3600;
+constexpr size_t kRenderFrames = 4096;
+
+struct ModuleDeleter {
+  void operator()(openmpt_module* m) const { openmpt_module_destroy(m); }
+};
+using ModulePtr = std::unique_ptr<openmpt_module, ModuleDeleter>;
+
+// Played once: no repeats, and at the song's end the renderer stops instead of fading out
+// and looping, so the rendered length is finite and the same on every run.
+ModulePtr CreateModule(const std::vector<uint8_t>& data) {
+  const openmpt_module_initial_ctl ctls[] = {{"play.at_end", "stop"}, {nullptr, nullptr}};
+  int error = 0;
+  openmpt_module* m = openmpt_module_create_from_memory2(
+      data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
+      nullptr, &error, nullptr, ctls);
+  if (m == nullptr) return nullptr;
+  ModulePtr mod(m);
+  if (openmpt_module_set_repeat_count(mod.get(), 0) == 0) return nullptr;
+  return mod;
+}
+
+// The kind reported for a module: the format of the module itself (inside a umx
+// container, that of the module it carries). Formats beyond the five named ones are
+// reported as the nearest of them, so that every module is still freed as a module.
+uint32_t ModuleType(openmpt_module* mod) {
+  const char* raw = openmpt_module_get_metadata(mod, "type");
+  const std::string type = raw ? raw : "";
+  openmpt_free_string(raw);
+  if (type == "mtm") return AUDIO_CTYPE_MTM;
+  if (type == "s3m" || type == "stm" || type == "stx") return AUDIO_CTYPE_S3M;
+  if (type == "xm") return AUDIO_CTYPE_XM;
+  if (type == "it" || type == "mptm") return AUDIO_CTYPE_IT;
+  return AUDIO_CTYPE_MOD;
+}
+
+// libopenmpt also reads a few things that are not tracker music (sample files, MIDI);
+// those belong to other openers.
+bool IsTrackerModule(openmpt_module* mod) {
+  const char* raw = openmpt_module_get_metadata(mod, "type");
+  const std::string type = raw ? raw : "";
+  openmpt_free_string(raw);
+  return !type.empty() && type != "mid" && type != "wav";
+}
+
+class ModuleChannel : public Channel {
+ public:
+  ModuleChannel(std::vector<uint8_t> data, ModulePtr mod)
+      : data_(std::move(data)), mod_(std::move(mod)) {}
+
+  // Renders the whole module once to count its frames, then starts a fresh copy for
+  // delivery. The count is exact because the fresh copy renders the same frames.
+  bool Measure() {
+    std::vector<int16_t> scratch(kRenderFrames * 2);
+    const uint64_t maxFrames = kMaxSeconds * rate;
+    uint64_t frames = 0;
+    while (frames < maxFrames) {
+      const size_t got =
+          openmpt_module_read_interleaved_stereo(mod_.get(), static_cast<int32_t>(rate),
+                                                 kRenderFrames, scratch.data());
+      if (got == 0) break;
+      frames += got;
+    }
+    frames = std::min(frames, maxFrames);
+    length_bytes = frames * frame_bytes();
+    mod_ = CreateModule(data_);
+    return mod_ != nullptr;
+  }
+
+ protected:
+  int64_t decode(uint8_t* buffer, uint32_t bytes) override {
+    const uint64_t left = length_bytes - delivered_;
+    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
+    if (want == 0) return 0;
+    const size_t frames = want / frame_bytes();
+    size_t done = 0;
+    while (done < frames && !ended_) {
+      const size_t got = openmpt_module_read_interleaved_stereo(
+          mod_.get(), static_cast<int32_t>(rate), frames - done,
+          reinterpret_cast<int16_t*>(buffer) + done * 2);
+      if (got == 0) ended_ = true;
+      done += got;
+    }
+    // Should the second rendering end early, the measured length is still honoured.
+    std::memset(buffer + done * frame_bytes(), 0, (frames - done) * frame_bytes());
+    delivered_ += want;
+    return want;
+  }
+
+ private:
+  std::vector<uint8_t> data_;
+  ModulePtr mod_;
+  uint64_t delivered_ = 0;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<Channel> open_module_channel(const std::string& path, uint32_t rate) {
+  if (rate == 0) rate = kDefaultRate;
+  if (rate < 8000 || rate > 192000) return nullptr;
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(path, kMaxModuleBytes, data) || data.empty()) return nullptr;
+  // MIDI files go to the MIDI opener, even where libopenmpt could import them.
+  if (data.size() >= 4 && std::memcmp(data.data(), "MThd", 4) == 0) return nullptr;
+  ModulePtr mod = CreateModule(data);
+  if (!mod || !IsTrackerModule(mod.get())) return nullptr;
+  const uint32_t type = ModuleType(mod.get());
+  auto channel = std::make_shared<ModuleChannel>(std::move(data), std::move(mod));
+  channel->rate = rate;
+  channel->chans = 2;
+  channel->ctype = type;
+  if (!channel->Measure()) return nullptr;
+  return channel;
+}
+
+}  // namespace audio_detail

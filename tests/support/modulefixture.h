@@ -1,0 +1,21 @@
+// Test fixtures: tracker modules (ProTracker mod, FastTracker xm, Scream Tracker s3m)
+// written byte by byte, playing a generated tone sample.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class TModuleKind { Mod, Xm, S3m };
+
+struct TModuleNote {
+  int row = 0;      // 0..rows-1
+  int channel = 0;  // 0..3
+};
+
+// Every row lasts this long: speed 6 at tempo 125.
+constexpr double kModuleRowSeconds = 0.12;
+
+// A module of one pattern played once: `rows` rows (1..64), so it lasts rows * 0.12 s.
+// Each note strikes a short sine sample (about a quarter second) on its channel.
+bool WriteModule(const std::string& path, TModuleKind kind, int rows,
+                 const std::vector<TModuleNote>& notes);
