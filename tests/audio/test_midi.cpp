@@ -1,0 +1,180 @@
+// MIDI files rendered with the General MIDI soundfont: exact, finite length, a usable level,
+// and a clear refusal of what cannot be played.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "audio.h"
+#include "channel.h"
+#include "midifixture.h"
+#include "modulefixture.h"
+#include "wavfixture.h"
+
+using audio_detail::Channel;
+
+namespace {
+struct TPulled {
+  uint64_t bytes = 0;
+  int peak = 0;
+  uint64_t clipped = 0;
+};
+
+TPulled PullAll(Channel& c, uint32_t chunk = 131072) {
+  TPulled r;
+  std::vector<int16_t> buffer(chunk / 2);
+  for (int pulls = 0; pulls < 100000; ++pulls) {
+    const int32_t got = c.pull(buffer.data(), chunk);
+    if (got <= 0) break;
+    r.bytes += static_cast<uint64_t>(got);
+    for (int i = 0; i < got / 2; ++i) {
+      const int v = std::abs(int(buffer[i]));
+      r.peak = std::max(r.peak, v);
+      if (v >= 32767) ++r.clipped;
+    }
+  }
+  return r;
+}
+
+double Seconds(const Channel& c) { return double(c.length_bytes) / c.frame_bytes() / c.rate; }
+
+// Sets an environment variable for one scope.
+class TEnvOverride {
+ public:
+  TEnvOverride(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~TEnvOverride() {
+    if (had_) setenv(name_, old_.c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+}  // namespace
+
+class TestMidi : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir_;
+  std::string Path(const char* name) { return dir_.filePath(name).toStdString(); }
+
+ private slots:
+  void initTestCase() {
+    const char* chosen = std::getenv("ORVIK_SOUNDFONT");
+    const QString soundfont = chosen && *chosen ? chosen : "/usr/share/sounds/sf2/default-GM.sf2";
+    if (!QFile::exists(soundfont)) QSKIP("no General MIDI soundfont installed");
+  }
+
+  void lengthIsExactAndCoversTheNotes_data() {
+    QTest::addColumn<uint32_t>("rate");
+    QTest::newRow("44100") << 44100u;
+    QTest::newRow("22050") << 22050u;
+  }
+  void lengthIsExactAndCoversTheNotes() {
+    QFETCH(uint32_t, rate);
+    const std::string path = Path("scale.mid");
+    QVERIFY(WriteMidiFile(path, MidiScale(4)));  // two seconds of notes
+    auto channel = audio_detail::open_midi_channel(path, rate);
+    QVERIFY(channel);
+    QCOMPARE(channel->ctype, AUDIO_CTYPE_MIDI);
+    QCOMPARE(channel->chans, 2u);
+    QCOMPARE(channel->rate, rate);
+    // The last note is released at 2 s; its release dies away within a few seconds.
+    QVERIFY2(Seconds(*channel) > 2.0 && Seconds(*channel) < 6.0,
+             qPrintable(QString::number(Seconds(*channel))));
+    const TPulled pulled = PullAll(*channel, 10000);
+    QCOMPARE(pulled.bytes, channel->length_bytes);
+    QVERIFY(!channel->active());
+    QVERIFY(pulled.peak > 1000);
+  }
+
+  void loudSongComesNearFullScaleWithoutClipping() {
+    const std::string path = Path("loud.mid");
+    QVERIFY(WriteMidiFile(path, MidiLoudChords(4)));
+    auto channel = audio_detail::open_midi_channel(path, 44100);
+    QVERIFY(channel);
+    const TPulled pulled = PullAll(*channel);
+    QVERIFY2(pulled.peak > 32767 / 4, qPrintable(QString::number(pulled.peak)));
+    QVERIFY2(pulled.clipped == 0, qPrintable(QString::number(pulled.clipped)));
+  }
+
+  void songWithoutNotesEndsSilently() {
+    const std::string path = Path("empty.mid");
+    QVERIFY(WriteMidiFile(path, {}, 480, 500000, 960));  // one second of nothing
+    auto channel = audio_detail::open_midi_channel(path, 44100);
+    if (!channel) return;  // refusing it is as good as a short silence
+    QVERIFY(Seconds(*channel) < 2.0);
+    const TPulled pulled = PullAll(*channel);
+    QCOMPARE(pulled.bytes, channel->length_bytes);
+    QCOMPARE(pulled.peak, 0);
+  }
+
+  void refusesWhatIsNoMidiFileQuickly_data() {
+    QTest::addColumn<QString>("what");
+    QTest::newRow("wav named .mid") << "wav";
+    QTest::newRow("module named .mid") << "module";
+    QTest::newRow("empty file") << "empty";
+    QTest::newRow("missing file") << "missing";
+  }
+  void refusesWhatIsNoMidiFileQuickly() {
+    QFETCH(QString, what);
+    const std::string path = Path("not.mid");
+    std::remove(path.c_str());
+    if (what == "wav") QVERIFY(WriteWav(path, 44100, 2, MakeTone(44100, 2, 44100, 440.0)));
+    if (what == "module") QVERIFY(WriteModule(path, TModuleKind::Mod, 8, {{0, 0}}));
+    if (what == "empty") QVERIFY(std::fclose(std::fopen(path.c_str(), "wb")) == 0);
+    const auto start = std::chrono::steady_clock::now();
+    QVERIFY(!audio_detail::open_midi_channel(path, 44100));
+    // Refused before the soundfont (hundreds of megabytes) is loaded.
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(50));
+  }
+
+  void garbledMidiNeitherCrashesNorHangs_data() {
+    QTest::addColumn<int>("keep");
+    QTest::newRow("header only") << 14;
+    QTest::newRow("cut inside the track") << 30;
+  }
+  void garbledMidiNeitherCrashesNorHangs() {
+    QFETCH(int, keep);
+    const std::string whole = Path("whole.mid");
+    QVERIFY(WriteMidiFile(whole, MidiScale(8)));
+    std::vector<char> bytes(static_cast<size_t>(keep));
+    FILE* f = std::fopen(whole.c_str(), "rb");
+    QCOMPARE(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+    const std::string path = Path("cut.mid");
+    f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    auto channel = audio_detail::open_midi_channel(path, 44100);
+    if (!channel) return;
+    const TPulled pulled = PullAll(*channel);
+    QCOMPARE(pulled.bytes, channel->length_bytes);
+  }
+
+  void missingSoundfontRefusesTheFile_data() {
+    QTest::addColumn<QString>("soundfont");
+    QTest::newRow("no such file") << "missing.sf2";
+    QTest::newRow("not a soundfont") << "fake.sf2";
+  }
+  void missingSoundfontRefusesTheFile() {
+    QFETCH(QString, soundfont);
+    const std::string fake = Path("fake.sf2");
+    QVERIFY(WriteWav(fake, 44100, 1, MakeTone(44100, 1, 1000, 440.0)));
+    const std::string path = Path("song.mid");
+    QVERIFY(WriteMidiFile(path, MidiScale(2)));
+    TEnvOverride env("ORVIK_SOUNDFONT", dir_.filePath(soundfont).toStdString());
+    QVERIFY(!audio_detail::open_midi_channel(path, 44100));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestMidi)
+#include "test_midi.moc"
