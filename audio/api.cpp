@@ -57,7 +57,7 @@ int audio_free() {
 
 uint32_t audio_create_stream(uint32_t freq, uint32_t chans, uint32_t flags, void* /*proc*/,
                              void* /*user*/) {
-  if (!audio_detail::library_ready() || freq == 0 || chans == 0 || chans > 32) return 0;
+  if (!audio_detail::library_ready() || freq == 0 || chans == 0) return 0;
   auto stream = std::make_shared<SilentStream>();
   stream->rate = freq;
   stream->chans = chans;

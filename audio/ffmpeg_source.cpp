@@ -21,6 +21,11 @@ namespace {
 
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
 // duration, so that only decoding can tell.
+//
+// Ogg stamps each packet from the granule positions: the first packet only primes the
+// decoder (its stamp is negative), the last one is already cut to the true end, so the
+// length is where the last packet ends. Other containers: the sum of the durations, less
+// the samples the decoder is told to drop for encoder delay and padding.
 int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate) {
   InputPtr input = open_input_file(path);
   if (!input || stream_index < 0 || stream_index >= static_cast<int>(input->nb_streams)) {
@@ -29,35 +34,57 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     if (static_cast<int>(i) != stream_index) input->streams[i]->discard = AVDISCARD_ALL;
   }
+  const bool ogg = std::strcmp(input->iformat->name, "ogg") == 0;
   const AVRational time_base = input->streams[stream_index]->time_base;
   const AVRational sample_base{1, static_cast<int>(rate)};
   PacketPtr packet(av_packet_alloc());
   if (!packet || time_base.num <= 0 || time_base.den <= 0) return -1;
+  // Stamps coarser than one sample (Matroska's milliseconds, say) cannot count samples.
+  if (int64_t{time_base.num} * rate > time_base.den) return -1;
 
   int64_t frames = 0;
   int64_t skipped = 0;
+  int64_t first_pts = AV_NOPTS_VALUE;
+  int64_t last_end = AV_NOPTS_VALUE;
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index != stream_index) {
       av_packet_unref(packet.get());
       continue;
     }
-    const int64_t duration = packet->duration;
+    int64_t duration = packet->duration;
+    const int64_t pts = packet->pts;
+    // When the end trimming reaches back past the last packet's start, the Ogg demuxer's
+    // 32-bit duration wraps; read as signed it still marks where the stream ends.
+    if (ogg && duration > INT32_MAX && duration <= UINT32_MAX) {
+      duration = static_cast<int32_t>(static_cast<uint32_t>(duration));
+    }
     size_t side_size = 0;
     const uint8_t* side =
         av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &side_size);
-    uint32_t skip_front = 0;
-    uint32_t skip_end = 0;
+    int64_t skip_front = 0;
+    int64_t skip_end = 0;
     if (side != nullptr && side_size >= 10) {
       skip_front = AV_RL32(side);
       skip_end = AV_RL32(side + 4);
     }
     av_packet_unref(packet.get());
-    if (duration <= 0) return -1;
+    if (ogg) {
+      if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
+      const int64_t start = av_rescale_q(pts, time_base, sample_base);
+      if (first_pts == AV_NOPTS_VALUE) first_pts = start;
+      last_end = start + av_rescale_q(duration, time_base, sample_base);
+      continue;
+    }
+    if (duration <= 0 || duration > INT32_MAX) return -1;
     const int64_t samples = av_rescale_q(duration, time_base, sample_base);
     frames += samples;
     skipped += skip_front;
     // The decoder honours an end discard only when it fits in the packet's own frame.
     if (skip_end <= samples) skipped += skip_end;
+  }
+  if (ogg) {
+    if (last_end == AV_NOPTS_VALUE) return 0;
+    return std::max<int64_t>(0, last_end - std::max<int64_t>(0, first_pts));
   }
   return std::max<int64_t>(0, frames - skipped);
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// `kbps` is the constant bitrate, or with `vbr` the average aimed at (VBR quality 4).
+// `kbps` is the constant bitrate; with `vbr` it is ignored and VBR quality 4 is used.
 // Without `writeXingTag` the file carries no Xing/LAME frame, so a reader has to scan the
 // frames to learn its length and knows nothing of the encoder delay and padding.
 bool WriteMp3Fixture(const std::string& path, uint32_t rate, uint16_t chans,

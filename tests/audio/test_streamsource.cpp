@@ -1,0 +1,195 @@
+// Stream and WMA channels: header fields, exact lengths, gapless delivery and the division
+// of file kinds between the stream opener and the WMA opener.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+#include "audio.h"
+#include "audiopull.h"
+#include "channel.h"
+#include "encodedfixtures.h"
+#include "wavfixture.h"
+
+namespace {
+
+enum class Kind { Wav, Mp3Cbr, Mp3CbrNoTag, Mp3VbrNoTag, Mp3VbrTag, Ogg, Wma };
+
+bool WriteFixture(Kind kind, const std::string& path, uint32_t rate, uint16_t chans,
+                  const std::vector<int16_t>& samples) {
+  switch (kind) {
+    case Kind::Wav: return WriteWav(path, rate, chans, samples);
+    case Kind::Mp3Cbr: return WriteMp3Fixture(path, rate, chans, samples, 128, false, true);
+    case Kind::Mp3CbrNoTag: return WriteMp3Fixture(path, rate, chans, samples, 128, false, false);
+    case Kind::Mp3VbrNoTag: return WriteMp3Fixture(path, rate, chans, samples, 128, true, false);
+    case Kind::Mp3VbrTag: return WriteMp3Fixture(path, rate, chans, samples, 128, true, true);
+    case Kind::Ogg: return WriteOggFixture(path, rate, chans, samples);
+    case Kind::Wma: return WriteWmaFixture(path, rate, chans, samples);
+  }
+  return false;
+}
+
+// Largest difference between two interleaved signals over frames [from, to).
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, uint16_t chans,
+                  size_t from, size_t to) {
+  int worst = 0;
+  for (size_t i = from * chans; i < to * chans && i < a.size() && i < b.size(); ++i) {
+    worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
+  }
+  return worst;
+}
+
+}  // namespace
+
+class TestStreamSource : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { QVERIFY(audio_init(0, 44100, 0, nullptr, nullptr) != 0); }
+  void cleanup() { audio_free(); }
+
+  void lengthIsExact_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<uint32_t>("rate");
+    QTest::addColumn<int>("chans");
+    QTest::addColumn<uint32_t>("frames");
+    // exactFrames: the source's own sample count is what must come out (gapless formats);
+    // otherwise the delay and padding of a headerless MP3 or of WMA belong to the stream.
+    QTest::addColumn<bool>("exactFrames");
+    QTest::newRow("wav 8000 mono") << int(Kind::Wav) << 8000u << 1 << 12345u << true;
+    QTest::newRow("wav 22050 stereo") << int(Kind::Wav) << 22050u << 2 << 22051u << true;
+    QTest::newRow("wav 48000 6ch") << int(Kind::Wav) << 48000u << 6 << 4801u << true;
+    QTest::newRow("mp3 cbr tagged 44100 stereo")
+        << int(Kind::Mp3Cbr) << 44100u << 2 << 44100u * 3 + 17 << true;
+    QTest::newRow("mp3 cbr tagged 22050 mono")
+        << int(Kind::Mp3Cbr) << 22050u << 1 << 30000u << true;
+    QTest::newRow("mp3 vbr tagged 48000 stereo")
+        << int(Kind::Mp3VbrTag) << 48000u << 2 << 70001u << true;
+    QTest::newRow("mp3 vbr untagged 44100 stereo")
+        << int(Kind::Mp3VbrNoTag) << 44100u << 2 << 44100u * 4 << false;
+    QTest::newRow("mp3 cbr untagged 32000 mono")
+        << int(Kind::Mp3CbrNoTag) << 32000u << 1 << 50000u << false;
+    QTest::newRow("ogg 44100 stereo") << int(Kind::Ogg) << 44100u << 2 << 100003u << true;
+    QTest::newRow("ogg 11025 mono") << int(Kind::Ogg) << 11025u << 1 << 9999u << true;
+    QTest::newRow("wma 44100 stereo") << int(Kind::Wma) << 44100u << 2 << 60000u << false;
+    QTest::newRow("wma 22050 mono") << int(Kind::Wma) << 22050u << 1 << 30000u << false;
+  }
+
+  void lengthIsExact() {
+    QFETCH(int, kind);
+    QFETCH(uint32_t, rate);
+    QFETCH(int, chans);
+    QFETCH(uint32_t, frames);
+    QFETCH(bool, exactFrames);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("source.bin").toStdString();
+    const auto tone = MakeTone(rate, static_cast<uint16_t>(chans), frames, 1000.0, 0.5);
+    QVERIFY(WriteFixture(static_cast<Kind>(kind), path, rate, static_cast<uint16_t>(chans), tone));
+
+    const bool wma = static_cast<Kind>(kind) == Kind::Wma;
+    const uint32_t handle = wma ? wma_open_file(0, path.c_str(), 0, 0, 0x220000)
+                                : audio_open_file(0, path.c_str(), 0, 0, 0x220000);
+    QVERIFY(handle != 0);
+    AUDIO_CHANNELINFO info;
+    QCOMPARE(audio_get_info(handle, &info), 1);
+    QCOMPARE(info.freq, rate);
+    QCOMPARE(info.chans, uint32_t(chans));
+    QCOMPARE(info.flags & 1u, 0u);
+    QCOMPARE(info.ctype, wma ? AUDIO_CTYPE_WMA : AUDIO_CTYPE_STREAM);
+
+    const uint64_t frameBytes = uint64_t(chans) * 2;
+    const uint64_t length = audio_get_length(handle);
+    QCOMPARE(length % frameBytes, 0ull);
+    if (exactFrames) {
+      QCOMPARE(length, uint64_t(frames) * frameBytes);
+    } else {
+      // Encoder delay and padding: at least the source, at most a few codec frames more.
+      QVERIFY2(length >= uint64_t(frames) * frameBytes, qPrintable(QString::number(length)));
+      QVERIFY2(length <= (uint64_t(frames) + 6000) * frameBytes,
+               qPrintable(QString::number(length)));
+    }
+    QCOMPARE(audio_bytes_to_seconds(handle, length), double(length / frameBytes) / rate);
+
+    const TPulled pulled = PullAll(handle, length + (1 << 20), 40000);
+    QVERIFY(!pulled.error);
+    QCOMPARE(pulled.bytes, length);
+    QCOMPARE(audio_get_position(handle), length);
+    QCOMPARE(audio_is_active(handle), 0);
+    // Every byte came from the decoder, none from the silence that covers corrupt data.
+    QCOMPARE(audio_detail::find_channel(handle)->padded_bytes(), 0ull);
+    QCOMPARE(audio_get_data(handle, const_cast<int16_t*>(pulled.samples.data()), 4096), 0);
+
+    if (static_cast<Kind>(kind) == Kind::Wav) {
+      QVERIFY(pulled.samples == tone);
+    } else {
+      // The middle half only: delay and padding of some codecs are near-silent noise.
+      const size_t quarter = pulled.samples.size() / 4 / chans * chans;
+      const std::vector<int16_t> middle(pulled.samples.begin() + quarter,
+                                        pulled.samples.end() - quarter);
+      const double found = EstimateFrequency(middle, static_cast<uint16_t>(chans), 0, rate);
+      QVERIFY2(std::abs(found - 1000.0) < 10.0, qPrintable(QString::number(found)));
+    }
+    if (exactFrames && static_cast<Kind>(kind) != Kind::Wav) {
+      // Gapless: the decoded tone lies on the original, not shifted by the encoder delay.
+      const int worst = MaxDifference(pulled.samples, tone, static_cast<uint16_t>(chans),
+                                      frames / 4, frames / 2);
+      QVERIFY2(worst < 4000, qPrintable(QString::number(worst)));
+    }
+    QCOMPARE(audio_free_stream(handle), 1);
+    QCOMPARE(audio_get_length(handle), 0ull);
+  }
+
+  // Each opener takes its own kind only, so the opening cascade can tell them apart.
+  void openersDivideKinds() {
+    QTemporaryDir dir;
+    const auto tone = MakeTone(22050, 2, 8000, 440.0);
+    const std::string wav = dir.filePath("a.wav").toStdString();
+    const std::string mp3 = dir.filePath("a.mp3").toStdString();
+    const std::string ogg = dir.filePath("a.ogg").toStdString();
+    const std::string wma = dir.filePath("a.wma").toStdString();
+    QVERIFY(WriteWav(wav, 22050, 2, tone));
+    QVERIFY(WriteMp3Fixture(mp3, 22050, 2, tone));
+    QVERIFY(WriteOggFixture(ogg, 22050, 2, tone));
+    QVERIFY(WriteWmaFixture(wma, 22050, 2, tone));
+    for (const std::string& stream : {wav, mp3, ogg}) {
+      const uint32_t h = audio_open_file(0, stream.c_str(), 0, 0, 0);
+      QVERIFY2(h != 0, stream.c_str());
+      QCOMPARE(wma_open_file(0, stream.c_str(), 0, 0, 0), 0u);
+    }
+    QCOMPARE(audio_open_file(0, wma.c_str(), 0, 0, 0), 0u);
+    QVERIFY(wma_open_file(0, wma.c_str(), 0, 0, 0) != 0);
+    // Files only: memory openings and a library that is not ready are refused.
+    QCOMPARE(audio_open_file(1, wav.c_str(), 0, 0, 0), 0u);
+    audio_free();
+    QCOMPARE(audio_open_file(0, wav.c_str(), 0, 0, 0), 0u);
+    QVERIFY(audio_init(0, 44100, 0, nullptr, nullptr) != 0);
+  }
+
+  void probeStreamAndHandles() {
+    // Called exactly as the opening cascade calls it.
+    const uint32_t probe = audio_create_stream(10, 44100, 1, nullptr, reinterpret_cast<void*>(0x100));
+    QVERIFY(probe != 0);
+    AUDIO_CHANNELINFO info;
+    QCOMPARE(audio_get_info(probe, &info), 1);
+    QCOMPARE(info.freq, 10u);
+    QVERIFY(info.ctype != 0x100 && (info.ctype < 0x20000 || info.ctype > 0x20004));
+    QCOMPARE(audio_get_length(probe), 0ull);
+    // Unknown handles answer with zeros, never a fault.
+    QCOMPARE(audio_get_info(0, &info), 0);
+    QCOMPARE(audio_get_length(0), 0ull);
+    QCOMPARE(audio_bytes_to_seconds(0, 1000), 0.0);
+    QCOMPARE(audio_is_active(12345), 0);
+    int16_t buffer[8];
+    QCOMPARE(audio_get_data(0, buffer, sizeof buffer), -1);
+    QCOMPARE(audio_free_stream(0), 0);
+    // audio_free releases every channel of the thread, the probe included.
+    QCOMPARE(audio_free(), 1);
+    QCOMPARE(audio_free(), 0);
+    QVERIFY(audio_init(0, 44100, 0, nullptr, nullptr) != 0);
+    QCOMPARE(audio_get_length(probe), 0ull);
+    QCOMPARE(audio_get_info(probe, &info), 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestStreamSource)
+#include "test_streamsource.moc"
