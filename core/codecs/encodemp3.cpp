@@ -77,7 +77,8 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
   TAudioLibrary library(-1, 44100, 0x100);
   if (!library.Ready()) return -1;
   TSourceHandle measured(audio_open_file(0, wav.c_str(), 0, 0, 0));
-  if (!measured) return -2;
+  // A WAV without one whole sample frame would give an MP3 with no sound in it.
+  if (!measured || audio_get_length(measured.Get()) == 0) return -2;
 
   Stage = STAGE_MP3;
 

@@ -119,6 +119,10 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
 
   TVorbisState v;
   if (!v.SetUp(settings)) return -1;
+  // A WAV without one whole sample frame would give a file with no sound in it.
+  if (std::fseek(in.get(), 0, SEEK_END) != 0) return -1;
+  const long size = std::ftell(in.get());
+  if (size < kWavHeaderBytes + 2L * settings.OGGNumChannels) return -1;
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   if (!v.Start(std::rand())) return -1;
 
@@ -138,9 +142,6 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   if (!library.Ready()) return -1;
 
   uint64_t done = 0;
-  if (std::fseek(in.get(), 0, SEEK_END) != 0) return -1;
-  const long size = std::ftell(in.get());
-  if (size < 0) return -1;
   const int32_t base = TotalPosition;
   CurrentProgress = 0;
 

@@ -5,7 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "audio.h"
 
@@ -83,4 +87,24 @@ double LoudShare(const std::vector<int16_t>& samples, uint16_t channels, uint16_
     if (std::abs(samples[k]) > threshold) ++loud;
   }
   return 100.0 * static_cast<double>(loud) / static_cast<double>(to - from);
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  return static_cast<bool>(out.flush());
 }

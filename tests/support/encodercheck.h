@@ -37,6 +37,13 @@ bool HaveTool(const std::string& name);
 // Runs a tool; returns its exit code (-1 when it could not run) and its standard output.
 int RunTool(const std::string& name, const std::vector<std::string>& args, std::string* output);
 
+// The names in a folder, "." and ".." left out, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
+// The whole content of a file; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+// Writes `content` to `path`; false on failure.
+bool WriteWholeFile(const std::string& path, const std::string& content);
+
 // Percentage of frames whose channel holds a sample louder than `threshold` in [from, to).
 double LoudShare(const std::vector<int16_t>& samples, uint16_t channels, uint16_t channel,
                  uint64_t from, uint64_t to, int threshold);
