@@ -1,0 +1,63 @@
+// Opening any supported source through the fixed cascade of openers, freeing a channel by
+// its type, and measuring the length of the whole conversion list.
+#include "audio.h"
+#include "codecs/audioguards.h"
+#include "codecs/convfunc.h"
+#include "codecs/truncate.h"
+#include "main/mainfunc.h"
+
+uint32_t OpenSource(const std::string& path, uint32_t streamFlags, uint32_t moduleFlags) {
+  // The probe: a silent stream that the library can create only when it is fully usable.
+  // Its handle is not needed beyond the test.
+  uint32_t probeFlag = 0;
+  if (const uint32_t probe = audio_create_stream(44100, 1, 0, nullptr, nullptr)) {
+    probeFlag = AUDIO_FLAG_PROBE;
+    audio_free_stream(probe);
+  }
+  const char* p = path.c_str();
+  const uint32_t s = streamFlags | probeFlag;
+  // The order does not depend on the file's extension: each opener refuses what it does
+  // not take, and the MIDI opener comes last.
+  if (const uint32_t h = audio_open_file(0, p, 0, 0, s)) return h;
+  if (const uint32_t h = wma_open_file(0, p, 0, 0, s)) return h;
+  if (const uint32_t h = cd_open_track_file(p, s)) return h;
+  if (const uint32_t h =
+          audio_open_module(0, p, 0, 0, moduleFlags | probeFlag | AUDIO_FLAG_MODULE, 0))
+    return h;
+  return midi_open_file(0, p, 0, 0, s, 44100);
+}
+
+void FreeSource(uint32_t handle) {
+  if (handle == 0) return;
+  AUDIO_CHANNELINFO info;
+  audio_get_info(handle, &info);
+  // 0x100 is the type of a module of no particular format.
+  const bool module = info.ctype == 0x100 ||
+                      (info.ctype >= AUDIO_CTYPE_MOD && info.ctype <= AUDIO_CTYPE_IT);
+  if (module)
+    audio_free_module(handle);
+  else
+    audio_free_stream(handle);
+}
+
+int32_t TConvFunc::MeasureTotalLength() {
+  CurrentProgress = 0;
+  TotalProgress = 0;
+  TotalLength = 0;
+  CurrentLength = 0;
+  CurrentPosition = 0;
+  TotalPosition = 0;
+
+  audio_set_config(1, 10);
+  TAudioLibrary library(-1, 44100, 0x100);
+  if (!library.Ready()) return -1;
+  int32_t sum = 0;
+  for (const std::string& path : MainFunc.FileList) {
+    // A source no opener takes has handle 0, and the layer gives it 0 seconds.
+    TSourceHandle source(OpenSource(path, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
+    const double seconds = audio_bytes_to_seconds(source.Get(), audio_get_length(source.Get()));
+    // Truncated after every addition: the total is the sum of each source's whole seconds.
+    sum = TruncToInt(seconds + sum);
+  }
+  return sum;
+}
