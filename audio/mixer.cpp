@@ -24,7 +24,11 @@ class MixerChannel final : public Channel {
  public:
   bool attach(std::shared_ptr<Channel> source) {
     if (source_ || !source || source->rate == 0 || source->chans == 0) return false;
-    passthrough_ = source->rate == rate && source->chans == chans;
+    // Mono to stereo is converted as mono and then copied to both sides at full level, so
+    // the sides stay identical and only one channel is resampled.
+    duplicate_mono_ = source->chans == 1 && chans == 2;
+    conv_chans_ = duplicate_mono_ ? 1 : chans;
+    passthrough_ = source->rate == rate && source->chans == conv_chans_;
     if (!passthrough_ && !make_converter(*source)) return false;
     source_ = std::move(source);
     // The mixer starts where its source stands now.
@@ -62,8 +66,21 @@ class MixerChannel final : public Channel {
     if (!source_) return 0;
     const uint64_t left = length_bytes - position();
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
-    uint32_t filled = passthrough_ ? pull_direct(buffer, want) : pull_converted(buffer, want);
+    const uint32_t conv_want = want / frame_bytes() * conv_chans_ * 2;
+    uint32_t filled =
+        passthrough_ ? pull_direct(buffer, conv_want) : pull_converted(buffer, conv_want);
     if (filled == UINT32_MAX) return -1;
+    if (duplicate_mono_) {
+      // Backwards, so that no sample is overwritten before it is copied.
+      int16_t* samples = reinterpret_cast<int16_t*>(buffer);
+      const uint32_t frames = filled / 2;
+      for (uint32_t i = frames; i-- > 0;) {
+        const int16_t value = samples[i];
+        samples[2 * i] = value;
+        samples[2 * i + 1] = value;
+      }
+      filled = frames * 4;
+    }
     if (filled < want && source_done_ && flushed_) {
       // The converter may give a frame less than the rounded length; silence completes it.
       std::memset(buffer + filled, 0, want - filled);
@@ -78,7 +95,7 @@ class MixerChannel final : public Channel {
     AVChannelLayout in_layout{};
     AVChannelLayout out_layout{};
     av_channel_layout_default(&in_layout, static_cast<int>(source.chans));
-    av_channel_layout_default(&out_layout, static_cast<int>(chans));
+    av_channel_layout_default(&out_layout, static_cast<int>(conv_chans_));
     SwrContext* raw = nullptr;
     const int made = swr_alloc_set_opts2(&raw, &out_layout, AV_SAMPLE_FMT_S16,
                                          static_cast<int>(rate), &in_layout, AV_SAMPLE_FMT_S16,
@@ -91,12 +108,8 @@ class MixerChannel final : public Channel {
     if (source.rate != rate && av_opt_set(swr.get(), "resampler", "soxr", 0) == 0) {
       av_opt_set_double(swr.get(), "precision", 28, 0);
     }
-    // Mono reaches both sides at full level (the default lowers it by 3 dB); two channels
-    // fold into one as their average.
-    if (source.chans == 1 && chans == 2) {
-      const double matrix[2] = {1.0, 1.0};
-      if (swr_set_matrix(swr.get(), matrix, 1) < 0) return false;
-    } else if (source.chans == 2 && chans == 1) {
+    // Two channels fold into one as their average.
+    if (source.chans == 2 && conv_chans_ == 1) {
       const double matrix[2] = {0.5, 0.5};
       if (swr_set_matrix(swr.get(), matrix, 2) < 0) return false;
     }
@@ -121,7 +134,7 @@ class MixerChannel final : public Channel {
   }
 
   uint32_t pull_converted(uint8_t* buffer, uint32_t want) {
-    const uint32_t out_frame = frame_bytes();
+    const uint32_t out_frame = conv_chans_ * 2;
     const uint32_t in_frame = source_->frame_bytes();
     const int out_room = static_cast<int>(want / out_frame);
     int produced = 0;
@@ -160,6 +173,8 @@ class MixerChannel final : public Channel {
   SwrPtr swr_;
   std::vector<uint8_t> input_;
   bool passthrough_ = false;
+  bool duplicate_mono_ = false;
+  uint32_t conv_chans_ = 0;
   bool source_done_ = false;
   bool flushed_ = false;
 };
