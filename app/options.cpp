@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QSignalBlocker>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <list>
@@ -43,6 +45,9 @@ constexpr std::array<int32_t, 2> kChannelCounts = {1, 2};
 constexpr size_t kMp3BitrateFirst = 2, kMp3BitrateItems = 8;
 constexpr size_t kOggBitrateFirst = 3, kOggBitrateItems = 8;
 constexpr size_t kWmaBitrateFirst = 2, kWmaBitrateItems = 5;
+
+// Room kept free inside a group's right edge for its frame.
+constexpr int kFrameMargin = 4;
 
 constexpr int kQualitySteps = static_cast<int>(std::tuple_size_v<decltype(QualityNames)>);
 constexpr int kWmaQualitySteps = static_cast<int>(std::tuple_size_v<decltype(WMAQualityNames)>);
@@ -96,9 +101,20 @@ QGroupBox* MakeGroup(QWidget* parent, const QString& title, int x, int y, int w,
   return group;
 }
 
+// The platform's sans-serif runs wider than the layout's widths allow for; a label keeps its
+// whole text, moving left where the group's edge would cut it.
 void MakeLabel(QWidget* parent, const QString& text, int x, int y) {
   auto* label = new QLabel(text, parent);
-  label->setGeometry(x, y, 130, 16);
+  const int width = label->sizeHint().width();
+  const int right = parent->width() - kFrameMargin;
+  label->setGeometry(std::max(0, std::min(x, right - width)), y, width, 16);
+}
+
+// A check box or radio button grows to show its whole caption, up to `right`.
+void FitCaption(QAbstractButton* button, int right) {
+  const QRect r = button->geometry();
+  const int wanted = std::max(r.width(), button->sizeHint().width());
+  button->resize(std::min(wanted, right - r.x()), r.height());
 }
 
 QComboBox* MakeList(QWidget* parent, const char* name, const QStringList& items, int x, int y,
@@ -135,6 +151,7 @@ QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text, 
   auto* box = new QCheckBox(text, parent);
   box->setObjectName(QLatin1String(name));
   box->setGeometry(x, y, w, 20);
+  FitCaption(box, parent->width() - kFrameMargin);
   return box;
 }
 
@@ -143,6 +160,7 @@ QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& text, 
   auto* button = new QRadioButton(text, parent);
   button->setObjectName(QLatin1String(name));
   button->setGeometry(x, y, w, 20);
+  FitCaption(button, parent->width() - kFrameMargin);
   return button;
 }
 
@@ -304,6 +322,7 @@ TOptionsBox::TOptionsBox(QWidget* parent)
                          {QStringLiteral("Track%.ext (Track1.mp3,Track2.mp3...)"),
                           QStringLiteral("%.ext (1.mp3, 2.mp3...)")},
                          128, 56, 225);
+  FitCaption(RenameBut, RenameChBox->x() - 1);
   DeleteSrc = MakeCheckBox(files, "DeleteSrc", QStringLiteral("Удалять исходные файлы"), 16, 123,
                            160);
 
