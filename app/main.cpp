@@ -1,2 +1,39 @@
-// Placeholder entry; the real start-up arrives with the main window.
-int main() { return 0; }
+// Start-up: the application object, the five windows in their order, then the event loop
+// until the main window closes.
+#include <cfenv>
+#include <exception>
+
+#include "about.h"
+#include "application.h"
+#include "codecs/eabort.h"
+#include "mainform.h"
+#include "options.h"
+#include "progress.h"
+#include "qthooks.h"
+#include "readonlywarnbox.h"
+
+int main(int argc, char** argv) {
+  // Floating-point faults stay masked for the whole run; a division by a zero length
+  // gives a value, not a signal.
+  fedisableexcept(FE_ALL_EXCEPT);
+
+  TApplication app(argc, argv);
+  InstallWindowHooks();
+  try {
+    Form1 = new TForm1;
+    // The progress window stays up while the main window is hidden, so it owns itself.
+    ProgressBox = new TProgressBox;
+    OptionsBox = new TOptionsBox(Form1);
+    AboutBox = new TAboutBox(Form1);
+    ReadOnlyWarningBox = new TReadOnlyWarningBox(Form1);
+    Form1->show();
+    return app.exec();
+  } catch (const EAbort&) {
+    return 0;
+  } catch (const std::exception& error) {
+    ShowException(error.what());
+  } catch (...) {
+    ShowException("");
+  }
+  return 1;
+}

@@ -1,0 +1,42 @@
+#include "application.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+#include "codecs/eabort.h"
+#include "main/uihooks.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QString::fromUtf8(kApplicationTitle));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  bool handled = false;
+  RunGuarded([&] { handled = QApplication::notify(receiver, event); });
+  return handled;
+}
+
+void ShowException(const std::string& message) {
+  if (UiHooks.MessageBox) {
+    UiHooks.MessageBox(message, kApplicationTitle, MB_ERROR);
+    return;
+  }
+  QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf8(kApplicationTitle),
+                        QString::fromUtf8(message));
+}
+
+bool RunGuarded(const std::function<void()>& handler) {
+  try {
+    handler();
+    return true;
+  } catch (const EAbort&) {
+    return false;
+  } catch (const std::exception& error) {
+    ShowException(error.what());
+  } catch (...) {
+    // An exception object of another kind carries no message of its own.
+    ShowException("");
+  }
+  return false;
+}

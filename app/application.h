@@ -1,0 +1,27 @@
+// The application object and the one place where an exception that escaped a handler is
+// shown to the user.
+#pragma once
+
+#include <QApplication>
+
+#include <functional>
+#include <string>
+
+class TApplication : public QApplication {
+ public:
+  TApplication(int& argc, char** argv);
+
+  // Last line of defence for handlers that were not run through RunGuarded.
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// The application's title, also the caption of the error box.
+inline constexpr const char* kApplicationTitle = "Orvik Converter";
+
+// Shows `message` in a critical box captioned with the application's title (through
+// UiHooks.MessageBox when installed).
+void ShowException(const std::string& message);
+
+// Runs a handler so that no exception leaves it into Qt's code: EAbort is discarded
+// silently, any other exception is shown. True when the handler returned normally.
+bool RunGuarded(const std::function<void()>& handler);
