@@ -353,8 +353,10 @@ class TestMainForm : public QObject {
   void listShowsPathsExactly() {
     TForm1* form = MakeForm();
     form->show();
-    const std::vector<std::string> paths = {"/home/я/Мои песни/\"хит\" 100%.mp3",
-                                            "/tmp/a b/%s%d.wav", "/x.ogg"};
+    const std::vector<std::string> paths = {
+        "/home/анна/Музыка/Концерт 2006/01 \"Вступление\".mp3",
+        "/home/анна/Музыка/Мастер-класс 100%/02 Соло.wav", "/home/анна/Музыка/03 %s %d.ogg",
+        "/home/анна/Загрузки/4 сезона — Зима.wma", "/home/анна/Модули/space debris.mod"};
     AppendSourcePaths(paths);
     MainFunc.Rows.ItemIndex = 0;
     const auto rows = form->ConvertList->PaintedRows();
