@@ -48,5 +48,7 @@ void TUpDown::resizeEvent(QResizeEvent* event) {
 
 void TUpDown::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() == QEvent::EnabledChange && !isEnabled()) setEnabled(true);
+  // Only an explicit setEnabled(false) is undone; a disabled parent is left to rule.
+  if (event->type() == QEvent::EnabledChange && testAttribute(Qt::WA_ForceDisabled))
+    setEnabled(true);
 }
