@@ -2,6 +2,7 @@
 // until the main window closes.
 #include <cfenv>
 #include <exception>
+#include <initializer_list>
 
 #include "about.h"
 #include "application.h"
@@ -26,6 +27,12 @@ int main(int argc, char** argv) {
     OptionsBox = new TOptionsBox(Form1);
     AboutBox = new TAboutBox(Form1);
     ReadOnlyWarningBox = new TReadOnlyWarningBox(Form1);
+    // The program ends when the main window closes, never when a dialog closes while the
+    // main window is hidden for a batch.
+    for (QWidget* box : std::initializer_list<QWidget*>{ProgressBox, OptionsBox, AboutBox,
+                                                        ReadOnlyWarningBox}) {
+      box->setAttribute(Qt::WA_QuitOnClose, false);
+    }
     Form1->show();
     return app.exec();
   } catch (const EAbort&) {
