@@ -22,9 +22,8 @@ namespace {
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
 // duration, so that only decoding can tell.
 //
-// Ogg stamps each packet from the granule positions: the first packet only primes the
-// decoder (its stamp is negative), the last one is already cut to the true end, so the
-// length is where the last packet ends. Other containers: the sum of the durations, less
+// Ogg stamps each packet from the granule positions and the last one ends at the last
+// granule position, which is the stream's true length when it starts at 0. Other containers: the sum of the durations, less
 // the samples the decoder is told to drop for encoder delay and padding.
 int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate) {
   InputPtr input = open_input_file(path);

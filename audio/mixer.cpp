@@ -108,6 +108,9 @@ class MixerChannel final : public Channel {
     if (source.rate != rate && av_opt_set(swr.get(), "resampler", "soxr", 0) == 0) {
       av_opt_set_double(swr.get(), "precision", 28, 0);
     }
+    // Work in float: soxr dithers (randomly) whenever it has to give 16-bit integers itself,
+    // and the same source must always convert to the same bytes.
+    av_opt_set_sample_fmt(swr.get(), "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
     // Two channels fold into one as their average.
     if (source.chans == 2 && conv_chans_ == 1) {
       const double matrix[2] = {0.5, 0.5};

@@ -94,6 +94,12 @@ bool StreamDecoder::open(const std::string& path, InputKind kind) {
     av_channel_layout_uninit(&codec_->ch_layout);
     av_channel_layout_default(&codec_->ch_layout, count);
   }
+  // FFmpeg can misplace the end trim of Vorbis in Ogg by a block when it guesses the first
+  // page's timestamps, cutting real samples. The channel trims to the last granule
+  // position itself, so the decoder is told to keep everything.
+  if (std::strcmp(name, "ogg") == 0 && decoder->id == AV_CODEC_ID_VORBIS) {
+    codec_->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
+  }
   if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
 
   const int channels = codec_->ch_layout.nb_channels;

@@ -70,6 +70,7 @@ class TestStreamSource : public QObject {
     QTest::newRow("mp3 cbr untagged 32000 mono")
         << int(Kind::Mp3CbrNoTag) << 32000u << 1 << 50000u << false;
     QTest::newRow("ogg 44100 stereo") << int(Kind::Ogg) << 44100u << 2 << 100003u << true;
+    QTest::newRow("ogg 22050 stereo") << int(Kind::Ogg) << 22050u << 2 << 22050u << true;
     QTest::newRow("ogg 11025 mono") << int(Kind::Ogg) << 11025u << 1 << 9999u << true;
     QTest::newRow("wma 44100 stereo") << int(Kind::Wma) << 44100u << 2 << 60000u << false;
     QTest::newRow("wma 22050 mono") << int(Kind::Wma) << 22050u << 1 << 30000u << false;
