@@ -181,9 +181,9 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
       done += n;
       const float f = EncodedFraction(done, static_cast<uint64_t>(size));
       UpdateCounters(base, TruncToInt(static_cast<double>(CurrentLength) * f));
-      // A chunk shorter than one frame (the tail of the data) adds nothing; writing 0 here
-      // would end the input before the read that finds the end.
-      if (frames > 0) vorbis_analysis_wrote(&v.vd, frames);
+      // A tail shorter than one frame gives 0 frames, which ends the input right here.
+      vorbis_analysis_wrote(&v.vd, frames);
+      if (frames == 0) inputEnded = true;
     }
 
     while (vorbis_analysis_blockout(&v.vd, &v.vb) == 1) {

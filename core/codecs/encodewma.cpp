@@ -60,7 +60,8 @@ int32_t TConvFunc::EncodeWMA(const std::string& wav, const std::string& destinat
   TAudioLibrary library(0, 44100, 0);
   if (!library.Ready()) return -1;
   TSourceHandle source(OpenSource(wav, 0x220000, 0));
-  if (!source) return -1;
+  // A WAV without one whole sample frame would give a file with no sound in it.
+  if (!source || audio_get_length(source.Get()) == 0) return -1;
 
   Stage = STAGE_WMA;
 
