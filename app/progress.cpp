@@ -12,6 +12,7 @@
 #include "codecs/convfunc.h"
 #include "main/mainfunc.h"
 #include "main/uihooks.h"
+#include "mainform.h"
 
 TProgressBox* ProgressBox = nullptr;
 
@@ -116,14 +117,21 @@ void TProgressBox::CloseProgressClick() {
 
 void TProgressBox::FormClose() {
   Timer->stop();
-  if (QWidget* main = parentWidget()) main->show();
+  if (Form1) Form1->show();
 }
 
 void TProgressBox::reject() {}
 
 void TProgressBox::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) FormShow();
+  if (event->spontaneous()) return;
+  // Centred over the main window, which is still visible at this moment.
+  if (Form1 && Form1->isVisible()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(Form1->frameGeometry().center());
+    move(frame.topLeft());
+  }
+  FormShow();
 }
 
 void TProgressBox::closeEvent(QCloseEvent* event) {

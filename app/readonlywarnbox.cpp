@@ -9,6 +9,7 @@
 #include "main/uihooks.h"
 
 TReadOnlyWarningBox* ReadOnlyWarningBox = nullptr;
+TReadOnlyWarningBox* TReadOnlyWarningBox::hookOwner_ = nullptr;
 
 TReadOnlyWarningBox::TReadOnlyWarningBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -45,6 +46,15 @@ TReadOnlyWarningBox::TReadOnlyWarningBox(QWidget* parent)
 
   // The job driver shows this box through the hook, modally, and waits for it.
   UiHooks.ShowReadOnlyWarning = [this] { exec(); };
+  hookOwner_ = this;
+}
+
+TReadOnlyWarningBox::~TReadOnlyWarningBox() {
+  if (ReadOnlyWarningBox == this) ReadOnlyWarningBox = nullptr;
+  if (hookOwner_ == this) {
+    UiHooks.ShowReadOnlyWarning = nullptr;
+    hookOwner_ = nullptr;
+  }
 }
 
 void TReadOnlyWarningBox::sBitBtn1Click() {

@@ -12,11 +12,16 @@ class TReadOnlyWarningBox : public QDialog {
 
  public:
   explicit TReadOnlyWarningBox(QWidget* parent = nullptr);
+  ~TReadOnlyWarningBox() override;
 
   QCheckBox* WarnMore = nullptr;
   QPushButton* sBitBtn1 = nullptr;
 
   void sBitBtn1Click();
+
+ private:
+  // The box whose exec the job driver's hook runs; the hook goes with it.
+  static TReadOnlyWarningBox* hookOwner_;
 };
 
 extern TReadOnlyWarningBox* ReadOnlyWarningBox;

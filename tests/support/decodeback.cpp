@@ -1,5 +1,8 @@
 #include "decodeback.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
@@ -25,4 +28,27 @@ TWavData DecodeBack(const std::string& path) {
   }
   result.ok = true;
   return result;
+}
+
+double ToneFrequency(const TWavData& data, uint16_t channel) {
+  if (data.channels == 0 || channel >= data.channels || data.rate == 0) return 0.0;
+  const size_t frames = data.samples.size() / data.channels;
+  int peak = 0;
+  for (size_t i = 0; i < frames; ++i) peak = std::max(peak, std::abs(int(data.samples[i * data.channels + channel])));
+  const int threshold = peak / 10;
+  if (threshold == 0) return 0.0;
+  bool low = false;
+  size_t crossings = 0, first = 0, last = 0;
+  for (size_t i = 0; i < frames; ++i) {
+    const int v = data.samples[i * data.channels + channel];
+    if (v < -threshold) {
+      low = true;
+    } else if (low && v > threshold) {
+      low = false;
+      if (crossings++ == 0) first = i;
+      last = i;
+    }
+  }
+  if (crossings < 2) return 0.0;
+  return static_cast<double>(crossings - 1) * data.rate / static_cast<double>(last - first);
 }
