@@ -12,6 +12,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "fittext.h"
+
 TAboutBox* AboutBox = nullptr;
 
 const char* const TAboutBox::SiteAddress = "https://orvik-converter.example/";
@@ -73,6 +75,10 @@ QPixmap TAboutBox::DrawLogo(int size) {
 TAboutBox::TAboutBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setObjectName(QStringLiteral("AboutBox"));
+  // The geometry is laid out for the dialog font: sans-serif at 8 points.
+  QFont dialogFont(QStringLiteral("Sans Serif"), 8);
+  dialogFont.setStyleHint(QFont::SansSerif);
+  setFont(dialogFont);
   setWindowTitle(QStringLiteral("О программе"));
   setFixedSize(293, 215);
   setModal(true);
@@ -91,6 +97,7 @@ TAboutBox::TAboutBox(QWidget* parent)
   QFont titleFont = title->font();
   titleFont.setFamily(QStringLiteral("Arial"));
   title->setFont(titleFont);
+  FitTextToWidth(title, 281 - 101 - 6);
   title->adjustSize();
   MakeLabel(frame, QStringLiteral("Версия 1.1 (22.03.2007)"), 102, 64, 13);
   MakeLabel(frame, QStringLiteral("Orvik Software"), 16, 96, 13);

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <algorithm>
+#include <QFont>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -42,6 +43,10 @@ int Ask(const QString& text, const QString& caption, int flags, QWidget* owner) 
 TProgressBox::TProgressBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setObjectName(QStringLiteral("ProgressBox"));
+  // The geometry is laid out for the dialog font: sans-serif at 8 points.
+  QFont dialogFont(QStringLiteral("Sans Serif"), 8);
+  dialogFont.setStyleHint(QFont::SansSerif);
+  setFont(dialogFont);
   setWindowTitle(QStringLiteral("Статус"));
   setFixedSize(387, 157);
   setModal(false);

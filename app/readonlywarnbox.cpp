@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "fittext.h"
 #include "main/mainfunc.h"
 #include "main/uihooks.h"
 
@@ -14,6 +15,10 @@ TReadOnlyWarningBox* TReadOnlyWarningBox::hookOwner_ = nullptr;
 TReadOnlyWarningBox::TReadOnlyWarningBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setObjectName(QStringLiteral("ReadOnlyWarningBox"));
+  // The geometry is laid out for the dialog font: sans-serif at 8 points.
+  QFont dialogFont(QStringLiteral("Sans Serif"), 8);
+  dialogFont.setStyleHint(QFont::SansSerif);
+  setFont(dialogFont);
   setWindowTitle(QStringLiteral("Запись невозможна"));
   setFixedSize(320, 121);
   setModal(true);
@@ -27,6 +32,7 @@ TReadOnlyWarningBox::TReadOnlyWarningBox(QWidget* parent)
 
   auto* detail = new QLabel(QStringLiteral("Запись будет произведена в подкаталог программы output."), this);
   detail->move(8, 32);
+  FitTextToWidth(detail, 320 - 8 - 4);
   detail->adjustSize();
 
   sBitBtn1 = new QPushButton(QStringLiteral("OK"), this);
@@ -39,6 +45,8 @@ TReadOnlyWarningBox::TReadOnlyWarningBox(QWidget* parent)
   WarnMore->setObjectName(QStringLiteral("WarnMore"));
   WarnMore->setGeometry(8, 64, 146, 20);
   WarnMore->setChecked(false);
+  FitTextToWidth(WarnMore, 146, WarnMore->sizeHint().width() -
+                                   WarnMore->fontMetrics().horizontalAdvance(WarnMore->text()));
 
   setTabOrder(sBitBtn1, WarnMore);
   sBitBtn1->setFocus();
