@@ -29,6 +29,17 @@ uint32_t register_opened(std::shared_ptr<Channel> channel, uint32_t flags) {
   return audio_detail::register_channel(std::move(channel));
 }
 
+// The layer reports through results only: running out of memory while opening or decoding
+// becomes the operation's failure value.
+template <typename Result, typename Work>
+Result guarded(Result failure, Work&& work) noexcept {
+  try {
+    return work();
+  } catch (...) {
+    return failure;
+  }
+}
+
 bool can_open(int in_memory, const char* path) {
   return audio_detail::library_ready() && in_memory == 0 && path != nullptr && *path != 0;
 }
@@ -58,40 +69,49 @@ int audio_free() {
 uint32_t audio_create_stream(uint32_t freq, uint32_t chans, uint32_t flags, void* /*proc*/,
                              void* /*user*/) {
   if (!audio_detail::library_ready() || freq == 0 || chans == 0) return 0;
-  auto stream = std::make_shared<SilentStream>();
-  stream->rate = freq;
-  stream->chans = chans;
-  stream->ctype = AUDIO_CTYPE_PROBE;
-  return register_opened(std::move(stream), flags);
+  return guarded<uint32_t>(0, [&] {
+    auto stream = std::make_shared<SilentStream>();
+    stream->rate = freq;
+    stream->chans = chans;
+    stream->ctype = AUDIO_CTYPE_PROBE;
+    return register_opened(std::move(stream), flags);
+  });
 }
 
 uint32_t audio_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags) {
   if (!can_open(in_memory, path)) return 0;
-  return register_opened(audio_detail::open_ffmpeg_channel(path, false), flags);
+  return guarded<uint32_t>(
+      0, [&] { return register_opened(audio_detail::open_ffmpeg_channel(path, false), flags); });
 }
 
 uint32_t wma_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags) {
   if (!can_open(in_memory, path)) return 0;
-  return register_opened(audio_detail::open_ffmpeg_channel(path, true), flags);
+  return guarded<uint32_t>(
+      0, [&] { return register_opened(audio_detail::open_ffmpeg_channel(path, true), flags); });
 }
 
 uint32_t cd_open_track_file(const char* path, uint32_t flags) {
   if (!can_open(0, path)) return 0;
-  return register_opened(audio_detail::open_cd_track_channel(path), flags);
+  return guarded<uint32_t>(
+      0, [&] { return register_opened(audio_detail::open_cd_track_channel(path), flags); });
 }
 
 uint32_t audio_open_module(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags,
                            uint32_t freq) {
   if (!can_open(in_memory, path)) return 0;
-  return register_opened(audio_detail::open_module_channel(path, freq == 0 ? 44100 : freq),
-                         flags);
+  return guarded<uint32_t>(0, [&] {
+    return register_opened(audio_detail::open_module_channel(path, freq == 0 ? 44100 : freq),
+                           flags);
+  });
 }
 
 uint32_t midi_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags,
                         uint32_t freq) {
   if (!can_open(in_memory, path)) return 0;
-  return register_opened(audio_detail::open_midi_channel(path, freq == 0 ? 44100 : freq),
-                         flags);
+  return guarded<uint32_t>(0, [&] {
+    return register_opened(audio_detail::open_midi_channel(path, freq == 0 ? 44100 : freq),
+                           flags);
+  });
 }
 
 // A mixer keeps its own reference to its source, so the two may be freed in either order.
@@ -131,7 +151,8 @@ int32_t audio_get_data(uint32_t handle, void* buffer, uint32_t bytes) {
   const auto channel = find_channel(handle);
   if (!channel || buffer == nullptr) return -1;
   const uint32_t most = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
-  return channel->pull(buffer, bytes > most ? most : bytes);
+  return guarded<int32_t>(-1,
+                          [&] { return channel->pull(buffer, bytes > most ? most : bytes); });
 }
 
 int audio_is_active(uint32_t handle) {

@@ -23,8 +23,9 @@ namespace {
 // duration, so that only decoding can tell.
 //
 // Ogg stamps each packet from the granule positions and the last one ends at the last
-// granule position, which is the stream's true length when it starts at 0. Other containers: the sum of the durations, less
-// the samples the decoder is told to drop for encoder delay and padding.
+// granule position, which is the stream's true length when it starts at 0. Other
+// containers: the sum of the durations, less the samples the decoder is told to drop for
+// encoder delay and padding.
 int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate) {
   InputPtr input = open_input_file(path);
   if (!input || stream_index < 0 || stream_index >= static_cast<int>(input->nb_streams)) {

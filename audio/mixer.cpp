@@ -200,15 +200,19 @@ uint32_t mixer_create(uint32_t freq, uint32_t chans, uint32_t flags) {
       chans == 0 || chans > audio_detail::kMaxChannels) {
     return 0;
   }
-  auto mixer = std::make_shared<MixerChannel>();
-  mixer->rate = freq;
-  mixer->chans = chans;
-  mixer->ctype = AUDIO_CTYPE_MIXER;
-  mixer->flags = flags & ~1u;
-  auto& mixers = audio_detail::mixers;
-  std::erase_if(mixers, [](const auto& weak) { return weak.expired(); });
-  mixers.push_back(mixer);
-  return audio_detail::register_channel(std::move(mixer));
+  try {
+    auto mixer = std::make_shared<MixerChannel>();
+    mixer->rate = freq;
+    mixer->chans = chans;
+    mixer->ctype = AUDIO_CTYPE_MIXER;
+    mixer->flags = flags & ~1u;
+    auto& mixers = audio_detail::mixers;
+    std::erase_if(mixers, [](const auto& weak) { return weak.expired(); });
+    mixers.push_back(mixer);
+    return audio_detail::register_channel(std::move(mixer));
+  } catch (...) {  // out of memory: the layer reports through results only
+    return 0;
+  }
 }
 
 // One source per mixer; a second one, the mixer itself or a chain leading back to it is
@@ -221,7 +225,11 @@ int mixer_add_channel(uint32_t mixer, uint32_t source, uint32_t /*flags*/) {
       chained != nullptr && chained->feeds_from(target.get())) {
     return 0;
   }
-  return target->attach(channel) ? 1 : 0;
+  try {
+    return target->attach(channel) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
 }
 
 // Takes the mixer (which lets its source go) or a source (which leaves its mixer).

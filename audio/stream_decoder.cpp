@@ -175,7 +175,8 @@ bool StreamDecoder::configure_converter(const AVFrame* frame, const AVChannelLay
   av_channel_layout_default(&out_layout, static_cast<int>(chans_));
   SwrContext* raw = nullptr;
   const int made = swr_alloc_set_opts2(&raw, &out_layout, AV_SAMPLE_FMT_S16,
-                                       static_cast<int>(rate_), const_cast<AVChannelLayout*>(&layout),
+                                       static_cast<int>(rate_),
+                                       const_cast<AVChannelLayout*>(&layout),
                                        static_cast<AVSampleFormat>(frame->format),
                                        frame->sample_rate, 0, nullptr);
   av_channel_layout_uninit(&out_layout);

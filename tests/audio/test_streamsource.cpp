@@ -168,7 +168,8 @@ class TestStreamSource : public QObject {
 
   void probeStreamAndHandles() {
     // Called exactly as the opening cascade calls it.
-    const uint32_t probe = audio_create_stream(10, 44100, 1, nullptr, reinterpret_cast<void*>(0x100));
+    const uint32_t probe =
+        audio_create_stream(10, 44100, 1, nullptr, reinterpret_cast<void*>(0x100));
     QVERIFY(probe != 0);
     AUDIO_CHANNELINFO info;
     QCOMPARE(audio_get_info(probe, &info), 1);
