@@ -177,6 +177,8 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   fluid_settings_setint(s, "synth.lock-memory", 0);
   fluid_settings_setint(s, "synth.threadsafe-api", 0);
   fluid_settings_setint(s, "synth.cpu-cores", 1);
+  // Only the samples of the instruments the song selects are read from the soundfont.
+  fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
 
   SynthPtr synth(new_fluid_synth(s));
   if (!synth) return nullptr;
