@@ -62,6 +62,7 @@ class TestModule : public QObject {
     QTest::newRow("mod 16 rows") << TModuleKind::Mod << AUDIO_CTYPE_MOD << 16 << 44100u;
     QTest::newRow("xm 16 rows") << TModuleKind::Xm << AUDIO_CTYPE_XM << 16 << 44100u;
     QTest::newRow("s3m 16 rows") << TModuleKind::S3m << AUDIO_CTYPE_S3M << 16 << 44100u;
+    QTest::newRow("umx holding an xm") << TModuleKind::UmxXm << AUDIO_CTYPE_XM << 16 << 44100u;
     QTest::newRow("xm 5 rows at 22050") << TModuleKind::Xm << AUDIO_CTYPE_XM << 5 << 22050u;
     QTest::newRow("mod full pattern at 48000") << TModuleKind::Mod << AUDIO_CTYPE_MOD << 64 << 48000u;
   }

@@ -225,6 +225,65 @@ Bytes MakeS3m(int rows, const std::vector<TModuleNote>& notes) {
   return b;
 }
 
+// The compact index of Unreal packages: sign and 6 bits, then 7 bits a byte.
+void PutIndex(Bytes& b, int32_t value) {
+  uint32_t rest = static_cast<uint32_t>(value < 0 ? -value : value);
+  uint8_t first = static_cast<uint8_t>((value < 0 ? 0x80 : 0) | (rest & 0x3f));
+  rest >>= 6;
+  if (rest != 0) first |= 0x40;
+  b.push_back(first);
+  while (rest != 0) {
+    uint8_t next = static_cast<uint8_t>(rest & 0x7f);
+    rest >>= 7;
+    if (rest != 0) next |= 0x80;
+    b.push_back(next);
+  }
+}
+
+// An Unreal package holding one object of class Music whose data is the module.
+Bytes MakeUmx(const Bytes& module) {
+  const uint16_t version = 61;
+  Bytes b;
+  Put32LE(b, 0x9e2a83c1);
+  Put16LE(b, version);
+  Put16LE(b, 0);  // licensee
+  Put32LE(b, 0);  // package flags
+  const size_t counts = b.size();
+  for (int i = 0; i < 6; ++i) Put32LE(b, 0);  // counts and offsets, filled below
+
+  const size_t names = b.size();
+  for (const char* name : {"none", "Music", "Core", "Class", "Song"}) {
+    PutText(b, name, std::strlen(name) + 1);
+    Put32LE(b, 0);  // object flags
+  }
+  const size_t imports = b.size();
+  PutIndex(b, 2);  // class package: Core
+  PutIndex(b, 3);  // class name: Class
+  Put32LE(b, 0);   // package
+  PutIndex(b, 1);  // object name: Music
+  const size_t object = b.size();
+  PutIndex(b, 0);  // property list ends at once: "none"
+  PutIndex(b, 0);
+  PutIndex(b, static_cast<int32_t>(module.size()));
+  b.insert(b.end(), module.begin(), module.end());
+  const size_t objectSize = b.size() - object;
+  const size_t exports = b.size();
+  PutIndex(b, -1);  // class: the first import
+  PutIndex(b, 0);   // parent
+  Put32LE(b, 0);    // group
+  PutIndex(b, 4);   // name: Song
+  Put32LE(b, 0);    // flags
+  PutIndex(b, static_cast<int32_t>(objectSize));
+  PutIndex(b, static_cast<int32_t>(object));
+
+  const uint32_t fields[6] = {5, static_cast<uint32_t>(names), 1, static_cast<uint32_t>(exports),
+                              1, static_cast<uint32_t>(imports)};
+  for (int i = 0; i < 6; ++i)
+    for (int k = 0; k < 4; ++k)
+      b[counts + 4 * i + k] = static_cast<uint8_t>(fields[i] >> (8 * k));
+  return b;
+}
+
 }  // namespace
 
 bool WriteModule(const std::string& path, TModuleKind kind, int rows,
@@ -235,6 +294,7 @@ bool WriteModule(const std::string& path, TModuleKind kind, int rows,
     case TModuleKind::Mod: b = MakeMod(rows, notes); break;
     case TModuleKind::Xm: b = MakeXm(rows, notes); break;
     case TModuleKind::S3m: b = MakeS3m(rows, notes); break;
+    case TModuleKind::UmxXm: b = MakeUmx(MakeXm(rows, notes)); break;
   }
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;

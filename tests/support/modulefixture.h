@@ -1,11 +1,12 @@
-// Test fixtures: tracker modules (ProTracker mod, FastTracker xm, Scream Tracker s3m)
-// written byte by byte, playing a generated tone sample.
+// Test fixtures: tracker modules (ProTracker mod, FastTracker xm, Scream Tracker s3m, and
+// an xm packed in umx) written byte by byte, playing a generated tone sample.
 #pragma once
 
 #include <string>
 #include <vector>
 
-enum class TModuleKind { Mod, Xm, S3m };
+// UmxXm: an xm module inside an Unreal package (umx).
+enum class TModuleKind { Mod, Xm, S3m, UmxXm };
 
 struct TModuleNote {
   int row = 0;      // 0..rows-1
