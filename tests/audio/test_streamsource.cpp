@@ -9,6 +9,8 @@
 #include "audiopull.h"
 #include "channel.h"
 #include "encodedfixtures.h"
+#include "midifixture.h"
+#include "modulefixture.h"
 #include "wavfixture.h"
 
 namespace {
@@ -159,6 +161,17 @@ class TestStreamSource : public QObject {
     }
     QCOMPARE(audio_open_file(0, wma.c_str(), 0, 0, 0), 0u);
     QVERIFY(wma_open_file(0, wma.c_str(), 0, 0, 0) != 0);
+    // Tracker modules and MIDI belong to their own openers, though FFmpeg could read some.
+    const std::string mod = dir.filePath("a.mod").toStdString();
+    const std::string xm = dir.filePath("a.xm").toStdString();
+    const std::string mid = dir.filePath("a.mid").toStdString();
+    QVERIFY(WriteModule(mod, TModuleKind::Mod, 16, {{0, 0}, {8, 1}}));
+    QVERIFY(WriteModule(xm, TModuleKind::Xm, 16, {{0, 0}, {8, 1}}));
+    QVERIFY(WriteMidiFile(mid, MidiScale(4)));
+    for (const std::string& other : {mod, xm, mid}) {
+      QCOMPARE(audio_open_file(0, other.c_str(), 0, 0, 0), 0u);
+      QCOMPARE(wma_open_file(0, other.c_str(), 0, 0, 0), 0u);
+    }
     // Files only: memory openings and a library that is not ready are refused.
     QCOMPARE(audio_open_file(1, wav.c_str(), 0, 0, 0), 0u);
     audio_free();
