@@ -77,8 +77,8 @@ class MidiChannel : public Channel {
     return fluid_player_play(player_.get()) == FLUID_OK;
   }
 
-  // Renders the whole song once: it ends when the player has stopped and the last note
-  // has died away. The count is exact because delivery renders the same song again and
+  // Renders the whole song once: it ends when its last event has been played and its last
+  // note has died away. The count is exact because delivery renders the same song again and
   // is held to this many frames.
   bool Measure() {
     if (!StartPlayer()) return false;
@@ -126,6 +126,7 @@ class MidiChannel : public Channel {
   }
 
   static int16_t ToSample(float v) {
+    if (!std::isfinite(v)) return 0;
     const float scaled = std::nearbyint(v * 32767.0f);
     return static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
   }
