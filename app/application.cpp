@@ -12,9 +12,12 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
-  bool handled = false;
-  RunGuarded([&] { handled = QApplication::notify(receiver, event); });
-  return handled;
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowEscapedException(std::current_exception());
+    return false;
+  }
 }
 
 void ShowException(const std::string& message) {
@@ -26,17 +29,24 @@ void ShowException(const std::string& message) {
                         QString::fromUtf8(message));
 }
 
-bool RunGuarded(const std::function<void()>& handler) {
+void ShowEscapedException(std::exception_ptr escaped) {
   try {
-    handler();
-    return true;
+    std::rethrow_exception(escaped);
   } catch (const EAbort&) {
-    return false;
   } catch (const std::exception& error) {
     ShowException(error.what());
   } catch (...) {
     // An exception object of another kind carries no message of its own.
     ShowException("");
   }
-  return false;
+}
+
+bool RunGuarded(const std::function<void()>& handler) {
+  try {
+    handler();
+    return true;
+  } catch (...) {
+    ShowEscapedException(std::current_exception());
+    return false;
+  }
 }

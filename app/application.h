@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -21,6 +22,9 @@ inline constexpr const char* kApplicationTitle = "Orvik Converter";
 // Shows `message` in a critical box captioned with the application's title (through
 // UiHooks.MessageBox when installed).
 void ShowException(const std::string& message);
+
+// Shows an exception caught on its way out of a handler; EAbort is discarded silently.
+void ShowEscapedException(std::exception_ptr escaped);
 
 // Runs a handler so that no exception leaves it into Qt's code: EAbort is discarded
 // silently, any other exception is shown. True when the handler returned normally.

@@ -21,6 +21,8 @@ namespace {
 const QColor kBackground(255, 255, 255);
 const QColor kSelected(97, 172, 222);
 constexpr int kWheelRows = 3;
+// The list that MainFunc.Rows currently repaints.
+TConvertList* RowsOwner = nullptr;
 }  // namespace
 
 TConvertList::TConvertList(TListRows& rows, QWidget* parent) : QWidget(parent), rows_(rows) {
@@ -40,10 +42,15 @@ TConvertList::TConvertList(TListRows& rows, QWidget* parent) : QWidget(parent), 
   });
 
   rows_.OnRepaint = [this] { RowsChanged(); };
+  RowsOwner = this;
   RowsChanged();
 }
 
-TConvertList::~TConvertList() { rows_.OnRepaint = nullptr; }
+TConvertList::~TConvertList() {
+  if (RowsOwner != this) return;
+  rows_.OnRepaint = nullptr;
+  RowsOwner = nullptr;
+}
 
 int TConvertList::TextWidth(const std::string& text) const {
   return fontMetrics().horizontalAdvance(QFile::decodeName(QByteArray::fromStdString(text)));

@@ -4,6 +4,8 @@
 #include <exception>
 #include <initializer_list>
 
+#include <QScreen>
+
 #include "about.h"
 #include "application.h"
 #include "codecs/eabort.h"
@@ -32,6 +34,11 @@ int main(int argc, char** argv) {
     for (QWidget* box : std::initializer_list<QWidget*>{ProgressBox, OptionsBox, AboutBox,
                                                         ReadOnlyWarningBox}) {
       box->setAttribute(Qt::WA_QuitOnClose, false);
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect frame = Form1->frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      Form1->move(frame.topLeft());
     }
     Form1->show();
     return app.exec();
