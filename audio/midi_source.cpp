@@ -21,7 +21,8 @@ constexpr uint32_t kDefaultRate = 44100;
 constexpr size_t kMaxMidiBytes = 16u * 1024 * 1024;
 // The synthesiser's own block; checking the end once per block finds it to the block.
 constexpr int kBlockFrames = 64;
-constexpr uint32_t kChunkFrames = 4096;
+// Released notes have died away long before this; what still sounds then is cut.
+constexpr uint64_t kMaxTailSeconds = 10;
 // Only a broken file could play this long; the bound keeps it from rendering for ever.
 constexpr uint64_t kMaxSeconds = 2 * 3600;
 // FluidSynth's default gain of 0.2 leaves a typical General MIDI song well below full
@@ -68,61 +69,83 @@ class MidiChannel : public Channel {
     settings_.reset();
   }
 
-  bool StartPlayer() {
-    player_.reset();
-    if (fluid_synth_system_reset(synth_.get()) != FLUID_OK) return false;
-    player_.reset(new_fluid_player(synth_.get()));
-    if (!player_) return false;
-    if (fluid_player_add_mem(player_.get(), data_.data(), data_.size()) != FLUID_OK) return false;
-    return fluid_player_play(player_.get()) == FLUID_OK;
-  }
-
-  // Renders the whole song once: it ends when its last event has been played and its last
-  // note has died away. The count is exact because delivery renders the same song again and
-  // is held to this many frames.
+  // Renders the whole song once to count its frames, then starts it again for delivery.
+  // Both runs go block by block through the same steps, so delivery renders exactly the
+  // frames counted.
   bool Measure() {
-    if (!StartPlayer()) return false;
-    std::vector<int16_t> scratch(kBlockFrames * 2);
+    if (!Start()) return false;
     const uint64_t maxFrames = kMaxSeconds * rate;
-    uint64_t frames = 0;
     // The player reads the file during the first block, so the end is looked for after it.
     do {
-      if (!Render(kBlockFrames, scratch.data())) return false;
-      frames += kBlockFrames;
-    } while (frames < maxFrames && Sounding());
-    length_bytes = frames * frame_bytes();
-    return StartPlayer();
+      if (!RenderBlock()) return false;
+    } while (rendered_ < maxFrames && Sounding());
+    length_bytes = rendered_ * frame_bytes();
+    return Start();
   }
 
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
     const uint64_t left = length_bytes - delivered_;
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
-    if (want == 0) return 0;
-    int16_t* out = reinterpret_cast<int16_t*>(buffer);
-    uint32_t frames = want / frame_bytes();
-    while (frames > 0) {
-      const int n = static_cast<int>(std::min<uint32_t>(frames, kChunkFrames));
-      if (!Render(n, out)) return -1;
-      out += 2 * n;
-      frames -= static_cast<uint32_t>(n);
+    uint32_t done = 0;
+    while (done < want) {
+      if (blockTaken_ == kBlockFrames * 4) {
+        if (!RenderBlock()) return done > 0 ? done : -1;
+      }
+      const uint32_t n = std::min<uint32_t>(want - done, kBlockFrames * 4 - blockTaken_);
+      std::memcpy(buffer + done, reinterpret_cast<const uint8_t*>(block_) + blockTaken_, n);
+      blockTaken_ += n;
+      done += n;
     }
-    delivered_ += want;
-    return want;
+    delivered_ += done;
+    return done;
   }
 
  private:
-  // Renders `frames` (at most kChunkFrames) as interleaved 16-bit stereo. Rounded without
-  // dither, so that silence is exact zeros.
-  bool Render(int frames, int16_t* out) {
-    if (fluid_synth_write_float(synth_.get(), frames, left_.data(), 0, 1, right_.data(), 0, 1) !=
-        FLUID_OK)
+  bool Start() {
+    player_.reset();
+    if (fluid_synth_system_reset(synth_.get()) != FLUID_OK) return false;
+    player_.reset(new_fluid_player(synth_.get()));
+    if (!player_) return false;
+    if (fluid_player_add_mem(player_.get(), data_.data(), data_.size()) != FLUID_OK) return false;
+    rendered_ = 0;
+    eventsDoneAt_ = 0;
+    eventsDone_ = false;
+    blockTaken_ = kBlockFrames * 4;
+    return fluid_player_play(player_.get()) == FLUID_OK;
+  }
+
+  // One block of the synthesiser, rounded to 16 bits without dither (so that silence is
+  // exact zeros), followed by the end-of-song handling.
+  bool RenderBlock() {
+    float left[kBlockFrames], right[kBlockFrames];
+    if (fluid_synth_write_float(synth_.get(), kBlockFrames, left, 0, 1, right, 0, 1) != FLUID_OK)
       return false;
-    for (int i = 0; i < frames; ++i) {
-      out[2 * i] = ToSample(left_[i]);
-      out[2 * i + 1] = ToSample(right_[i]);
+    for (int i = 0; i < kBlockFrames; ++i) {
+      block_[2 * i] = ToSample(left[i]);
+      block_[2 * i + 1] = ToSample(right[i]);
     }
+    blockTaken_ = 0;
+    rendered_ += kBlockFrames;
+    FinishNotes();
     return true;
+  }
+
+  // Once the last event has been played, notes still held (a missing note-off, a pedal
+  // left down) are released, so that the song ends with their release instead of
+  // sounding for ever; whatever still sounds a while later is silenced.
+  void FinishNotes() {
+    if (!eventsDone_ && !EventsLeft()) {
+      eventsDone_ = true;
+      eventsDoneAt_ = rendered_;
+      for (int channel = 0; channel < fluid_synth_count_midi_channels(synth_.get()); ++channel) {
+        fluid_synth_cc(synth_.get(), channel, 64, 0);  // sustain pedal
+        fluid_synth_cc(synth_.get(), channel, 66, 0);  // sostenuto pedal
+      }
+      fluid_synth_all_notes_off(synth_.get(), -1);
+    } else if (eventsDone_ && rendered_ - eventsDoneAt_ >= kMaxTailSeconds * rate) {
+      fluid_synth_all_sounds_off(synth_.get(), -1);
+    }
   }
 
   static int16_t ToSample(float v) {
@@ -131,23 +154,29 @@ class MidiChannel : public Channel {
     return static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
   }
 
-  // The song sounds while events remain to be played or a note is still dying away. The
-  // player itself lingers two seconds of silence after that before it reports the end;
-  // that silence is no part of the song.
-  bool Sounding() {
+  bool EventsLeft() {
     const int status = fluid_player_get_status(player_.get());
     const bool playing = status == FLUID_PLAYER_PLAYING || status == FLUID_PLAYER_STOPPING;
-    const bool eventsLeft = playing && fluid_player_get_current_tick(player_.get()) <
-                                           fluid_player_get_total_ticks(player_.get());
-    return eventsLeft || fluid_synth_get_active_voice_count(synth_.get()) > 0;
+    return playing && fluid_player_get_current_tick(player_.get()) <
+                          fluid_player_get_total_ticks(player_.get());
+  }
+
+  // The song sounds while events remain to be played or a note is still dying away. (The
+  // player itself lingers two seconds of silence after that before it reports the end;
+  // that silence is no part of the song.)
+  bool Sounding() {
+    return !eventsDone_ || fluid_synth_get_active_voice_count(synth_.get()) > 0;
   }
 
   std::vector<uint8_t> data_;
   SettingsPtr settings_;
   SynthPtr synth_;
   PlayerPtr player_;
-  std::vector<float> left_ = std::vector<float>(kChunkFrames);
-  std::vector<float> right_ = std::vector<float>(kChunkFrames);
+  int16_t block_[kBlockFrames * 2] = {};
+  uint32_t blockTaken_ = kBlockFrames * 4;  // bytes of block_ already delivered
+  uint64_t rendered_ = 0;                   // frames
+  uint64_t eventsDoneAt_ = 0;
+  bool eventsDone_ = false;
   uint64_t delivered_ = 0;
 };
 

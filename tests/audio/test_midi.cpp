@@ -117,6 +117,22 @@ class TestMidi : public QObject {
     QCOMPARE(pulled.peak, 0);
   }
 
+  // An organ note that is never released would sound for ever; the song ends with its
+  // release after the last event instead.
+  void noteWithoutNoteOffEndsWithTheSong() {
+    const std::string path = Path("stuck.mid");
+    TMidiNote organ;
+    organ.key = 60, organ.lengthTicks = 960, organ.noteOff = false;
+    QVERIFY(WriteMidiFile(path, {organ}, 480, 500000, 960, 19));
+    auto channel = audio_detail::open_midi_channel(path, 44100);
+    QVERIFY(channel);
+    QVERIFY2(Seconds(*channel) >= 1.0 && Seconds(*channel) < 5.0,
+             qPrintable(QString::number(Seconds(*channel))));
+    const TPulled pulled = PullAll(*channel, 4000);
+    QCOMPARE(pulled.bytes, channel->length_bytes);
+    QVERIFY(pulled.peak > 1000);
+  }
+
   void refusesWhatIsNoMidiFileQuickly_data() {
     QTest::addColumn<QString>("what");
     QTest::newRow("wav named .mid") << "wav";

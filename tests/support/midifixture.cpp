@@ -39,7 +39,8 @@ bool WriteMidiFile(const std::string& path, const std::vector<TMidiNote>& notes,
   for (const TMidiNote& n : notes) {
     const uint8_t c = n.channel & 15;
     events.push_back({n.startTick, 3, {static_cast<uint8_t>(0x90 | c), n.key, n.velocity}});
-    events.push_back({n.startTick + n.lengthTicks, 2, {static_cast<uint8_t>(0x80 | c), n.key, 0}});
+    if (n.noteOff)
+      events.push_back({n.startTick + n.lengthTicks, 2, {static_cast<uint8_t>(0x80 | c), n.key, 0}});
     last = std::max(last, n.startTick + n.lengthTicks);
   }
   std::stable_sort(events.begin(), events.end(), [](const TEvent& a, const TEvent& b) {

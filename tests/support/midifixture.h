@@ -11,6 +11,7 @@ struct TMidiNote {
   uint8_t channel = 0;   // 0..15; 9 is the percussion channel
   uint8_t key = 60;      // 60 = middle C
   uint8_t velocity = 100;
+  bool noteOff = true;   // false: the note is never released (a broken file)
 };
 
 // A format-0 file at `ticksPerQuarter` and a tempo of `microsPerQuarter`. Every channel
