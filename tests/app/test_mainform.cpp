@@ -29,7 +29,12 @@
 #include "main/paths.h"
 #include "main/uihooks.h"
 #include "mainform.h"
+#include "about.h"
+#include "options.h"
+#include "progress.h"
 #include "qthooks.h"
+#include "readonlywarnbox.h"
+#include "startup.h"
 #include "wavfixture.h"
 
 namespace {
@@ -131,6 +136,37 @@ class TestMainForm : public QObject {
     QVERIFY(MainFunc.ReadOnlyWarn);
     QCOMPARE(form->OutFormat->currentText(), QString::fromStdString(FirstRunOptions().OutputFormat));
     QVERIFY(MainFunc.FileList.empty() && MainFunc.Rows.Items.empty());
+  }
+
+  void startUpCreatesTheFiveWindows() {
+    StartUp();
+    form_ = Form1;
+    QVERIFY(Form1 && ProgressBox && OptionsBox && AboutBox && ReadOnlyWarningBox);
+    QVERIFY(Form1->isVisible());
+    QVERIFY(UiHooks.RunOpenDialog && UiHooks.MessageBox && UiHooks.ProcessEvents &&
+            UiHooks.Sleep && EngineHooks.ProcessEvents && EngineHooks.Sleep);
+    QVERIFY(Form1->testAttribute(Qt::WA_QuitOnClose));
+    for (QWidget* box : std::initializer_list<QWidget*>{ProgressBox, OptionsBox, AboutBox,
+                                                        ReadOnlyWarningBox}) {
+      QVERIFY(!box->isVisible());
+      QVERIFY(!box->testAttribute(Qt::WA_QuitOnClose));
+    }
+    QVERIFY(ConvFunc.Options == FirstRunOptions());
+
+    // Settings open modally.
+    QWidget* modal = nullptr;
+    QTimer::singleShot(0, [&] {
+      modal = QApplication::activeModalWidget();
+      if (modal) modal->close();
+    });
+    Form1->Preferences1->trigger();
+    QCOMPARE(modal, static_cast<QWidget*>(OptionsBox));
+
+    delete ProgressBox;
+    ProgressBox = nullptr;
+    OptionsBox = nullptr;  // owned by the main window, deleted with it
+    AboutBox = nullptr;
+    ReadOnlyWarningBox = nullptr;
   }
 
   void startUpSelection_data() {
