@@ -31,7 +31,6 @@ namespace {
 // The winter-blue look of the main window.
 const char* const kFormStyle = R"(
 QWidget#Central { background-color: rgb(119, 171, 202); }
-QMenuBar { background-color: rgb(214, 230, 240); }
 QPushButton {
   border: 1px solid rgb(49, 96, 140); border-radius: 2px; padding: 0px;
   background: qlineargradient(x1:0, y1:0, x2:0, y2:1,
@@ -128,6 +127,9 @@ void TForm1::BuildMenu() {
     connect(action, &QAction::triggered, this, [this, handler] { RunCommand(handler); });
     return action;
   };
+  menuBar()->setStyleSheet(QStringLiteral(
+      "QMenuBar { background-color: rgb(214, 230, 240); }"
+      "QMenuBar::item:selected { background-color: rgb(97, 172, 222); }"));
   File1 = menuBar()->addMenu(QString::fromUtf8("Файл"));
   Convert1 = item(File1, "Добавить", &TForm1::Convert1Click, QKeySequence(Qt::CTRL | Qt::Key_A));
   CD1 = item(File1, "Открыть CD", &TForm1::CD1Click, QKeySequence(Qt::CTRL | Qt::Key_V));
