@@ -114,9 +114,12 @@ class FfmpegChannel final : public Channel {
     length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
 
     // A file of which not even the first block decodes is not audio of this kind (random
-    // bytes can look like a stream to the probe); another opener may still take it.
+    // bytes can look like a stream to the probe); another opener may still take it. Only a
+    // WAV may honestly hold no samples at all.
     decoder_done_ = !decoder_.next_block(pending_);
-    if (decoder_done_ && length_bytes > 0) return false;
+    if (decoder_done_ && (length_bytes > 0 || std::strcmp(decoder_.format_name(), "wav") != 0)) {
+      return false;
+    }
     if (length_bytes == 0) mark_drained();
     return true;
   }
