@@ -219,15 +219,26 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn) {
 
 void TMainFunc::ReadConfig() {
   const std::string path = ConfigPath();
-  errno = 0;
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
+  // Opened without blocking and taken only when it is a regular file: a pipe or a device
+  // put in its place must not hang the start-up.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     // A first run has no file yet: start from working values rather than zeros that
     // would convert nothing.
     if (errno == ENOENT) {
       ConvFunc.Options = FirstRunOptions();
       ReadOnlyWarn = true;
     }
+    return;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return;
+  }
+  FilePtr f(::fdopen(fd, "rb"));
+  if (!f) {
+    ::close(fd);
     return;
   }
   TOptions& o = ConvFunc.Options;

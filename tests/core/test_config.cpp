@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <random>
 #include <string>
@@ -406,6 +408,13 @@ class TestConfig : public QObject {
     QCOMPARE(Read(), std::string());
     QVERIFY(ConvFunc.Options == Before());
     QVERIFY(QDir(dir_.path()).rmdir("config.cfg"));
+  }
+
+  void pipeInPlaceOfTheFileDoesNotHang() {
+    QVERIFY(::mkfifo(QFile::encodeName(ConfigFile()).constData(), 0644) == 0);
+    QCOMPARE(Read(), std::string());
+    QVERIFY(ConvFunc.Options == Before());
+    QFile::remove(ConfigFile());
   }
 
   void writesThroughASymbolicLink() {
