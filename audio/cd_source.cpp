@@ -45,6 +45,8 @@ using DrivePtr = std::unique_ptr<cdrom_drive_t, DriveDeleter>;
 using ParanoiaPtr = std::unique_ptr<cdrom_paranoia_t, ParanoiaDeleter>;
 
 CdioPtr OpenDisc(const std::string& device) {
+  // An empty name would make libcdio pick a default drive of its own.
+  if (device.empty()) return nullptr;
   SilenceCdioLogging();
   return CdioPtr(cdio_open(device.c_str(), DRIVER_UNKNOWN));
 }

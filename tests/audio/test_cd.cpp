@@ -112,6 +112,8 @@ class TestCd : public QObject {
     QVERIFY(!audio_detail::open_cd_track_channel(empty + "/Track01.cda"));
     QVERIFY(!audio_detail::open_cd_track_channel("/dev/null/Track01.cda"));
     QVERIFY(!audio_detail::open_cd_track_channel("Track01.cda"));
+    cd_set_drives_for_testing({""});
+    QCOMPARE(cd_drive_query(0), -1);
   }
 };
 

@@ -100,14 +100,6 @@ class TestModule : public QObject {
     QVERIFY(a->length_bytes % 4 == 0);
   }
 
-  void rateZeroMeans44100() {
-    const std::string path = Path("zero.s3m");
-    QVERIFY(WriteModule(path, TModuleKind::S3m, 8, {{0, 0}}));
-    auto channel = audio_detail::open_module_channel(path, 0);
-    QVERIFY(channel);
-    QCOMPARE(channel->rate, 44100u);
-  }
-
   void refusesWhatIsNoModule_data() {
     QTest::addColumn<QString>("what");
     QTest::newRow("random bytes") << "random";
