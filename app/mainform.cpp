@@ -117,6 +117,7 @@ void TForm1::BuildControls() {
   setTabOrder(ConvertList, Add);
   setTabOrder(Add, Remove);
   setTabOrder(Remove, Clear);
+  Convert->setFocus();  // first in the tab order
 }
 
 void TForm1::BuildMenu() {

@@ -254,6 +254,7 @@ class TestMainForm : public QObject {
       if (expected.contains(w) && !order.contains(w)) order << w;
     }
     QCOMPARE(order, expected);
+    QCOMPARE(form->focusWidget(), static_cast<QWidget*>(form->Convert));
 
     // Colours: the winter-blue background, a white list.
     QCOMPARE(PixelAt(central, 4, 298), QColor(119, 171, 202));
