@@ -148,6 +148,9 @@ std::shared_ptr<Channel> open_cd_track_channel(const std::string& path) {
   DrivePtr drive(cdio_cddap_identify_cdio(cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
   if (!drive) return nullptr;
   cdio_cddap_verbose_set(drive.get(), CDDA_MESSAGE_FORGETIT, CDDA_MESSAGE_FORGETIT);
+  // libcdio delivers audio sectors little-endian from drives and images alike; left
+  // undecided, paranoia would guess the order from the music and could swap the bytes.
+  drive->bigendianp = 0;
   if (cdio_cddap_open(drive.get()) != 0) return nullptr;
   ParanoiaPtr paranoia(cdio_paranoia_init(drive.get()));
   if (!paranoia) return nullptr;

@@ -25,6 +25,14 @@ std::vector<std::vector<int16_t>> ThreeTracks() {
   return tracks;
 }
 
+// A track that opens with two seconds of silence: nothing there tells the byte order.
+std::vector<int16_t> LateTone() {
+  std::vector<int16_t> track(2 * 44100 * 2, 0);
+  const std::vector<int16_t> tone = MakeTone(44100, 2, 44100, 1000.0, 0.7, true);
+  track.insert(track.end(), tone.begin(), tone.end());
+  return track;
+}
+
 std::vector<int16_t> PullAll(Channel& c) {
   std::vector<int16_t> all;
   std::vector<int16_t> buffer(3000);  // not a whole sector, so reads straddle sectors
@@ -89,6 +97,16 @@ class TestCd : public QObject {
     QCOMPARE(got.size(), expected.size());
     QVERIFY(got == expected);
     QVERIFY(!channel->active());
+  }
+
+  void byteOrderIsNotGuessedFromTheMusic() {
+    const std::string cue = dir_.filePath("late.cue").toStdString();
+    QVERIFY(WriteCdImage(cue, {LateTone(), LateTone()}));
+    for (const char* entry : {"/Track01.cda", "/Track02.cda"}) {
+      auto channel = audio_detail::open_cd_track_channel(cue + entry);
+      QVERIFY(channel);
+      QVERIFY(PullAll(*channel) == PadToSectors(LateTone()));
+    }
   }
 
   void refusesEntriesThatNameNoTrack_data() {
