@@ -58,6 +58,18 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
   return true;
 }
 
+// True when both paths name the same entry of the same folder, whether it exists or not.
+bool SamePlace(const std::string& a, const std::string& b) {
+  if (SameFile(a, b)) return true;
+  const auto slashA = a.rfind('/'), slashB = b.rfind('/');
+  const std::string nameA = slashA == std::string::npos ? a : a.substr(slashA + 1);
+  const std::string nameB = slashB == std::string::npos ? b : b.substr(slashB + 1);
+  if (nameA != nameB) return false;
+  const std::string folderA = slashA == std::string::npos ? "." : a.substr(0, slashA + 1);
+  const std::string folderB = slashB == std::string::npos ? "." : b.substr(0, slashB + 1);
+  return SameFile(folderA, folderB);
+}
+
 // The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
 class TTemporaryWav {
  public:
@@ -144,9 +156,11 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
   mkdir((ProgramDir() + "temp").c_str(), 0777);
   if (source.empty() || destination.empty()) return false;
 
-  // A list may name the temporary WAV itself; it must not be decoded onto itself.
+  // The temporary WAV must be neither the file read nor the file written: a list may name
+  // it, and an output folder may be the temporary folder.
   std::string wavPath = TemporaryWavPath();
-  if (SameFile(source, wavPath)) wavPath = ProgramDir() + "temp/tmp100001.wav";
+  if (SamePlace(source, wavPath) || SamePlace(destination, wavPath))
+    wavPath = ProgramDir() + "temp/tmp100001.wav";
 
   const std::string format = ConvFunc.Options.OutputFormat;
   const bool wavSource = ExtensionOf(source) == "wav";

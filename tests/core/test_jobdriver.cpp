@@ -332,6 +332,27 @@ class TestJobDriver : public QObject {
     QVERIFY(!Exists(TemporaryWavPath()));
   }
 
+  // The temporary WAV named by the list, or as the output: still converted correctly.
+  void temporaryWavNamedByTheBatch_data() {
+    QTest::addColumn<bool>("asSource");
+    QTest::newRow("as the source") << true;
+    QTest::newRow("as the output") << false;
+  }
+  void temporaryWavNamedByTheBatch() {
+    QFETCH(bool, asSource);
+    const std::string temp = program_ + "temp";
+    QVERIFY(QDir().mkpath(QFile::decodeName(temp.c_str())));
+    const std::string source = asSource ? TemporaryWavPath() : Tone("tmp100000.wav", 1.5);
+    if (asSource) QVERIFY(WriteWav(source, kRate, 2, MakeTone(kRate, 2, kRate * 3 / 2, kTone)));
+    ConvFunc.Options.OutputFormat = asSource ? "ogg" : "wav";
+    ConvFunc.Options.OutputFolder = asSource ? music_ : temp + "/";
+    ConvFunc.Options.WAVFreq = 22050;
+    SetList({source});
+    MainFunc.ConvertAll();
+    CheckTone(asSource ? music_ + "tmp100000.ogg" : TemporaryWavPath(), 1.5);
+    if (!asSource) QCOMPARE(ReadWav(TemporaryWavPath()).rate, 22050u);
+  }
+
   // OutputName 3 gives no output path: nothing is converted.
   void unknownNamingConvertsNothing() {
     const std::string source = Tone("a.wav", 1.2);
