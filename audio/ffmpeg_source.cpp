@@ -113,13 +113,11 @@ class FfmpegChannel final : public Channel {
     if (frames < 0) return false;
     length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
 
-    // A file of which not even the first block decodes is not audio of this kind (random
-    // bytes can look like a stream to the probe); another opener may still take it. Only a
-    // WAV may honestly hold no samples at all.
+    // A file whose packets do not decode at all is not audio of this kind (random bytes
+    // can look like a stream to the probe); another opener may still take it. A file whose
+    // packets decode cleanly to no samples is an honest empty one.
     decoder_done_ = !decoder_.next_block(pending_);
-    if (decoder_done_ && (length_bytes > 0 || std::strcmp(decoder_.format_name(), "wav") != 0)) {
-      return false;
-    }
+    if (decoder_done_ && (length_bytes > 0 || decoder_.decode_errors() > 0)) return false;
     if (length_bytes == 0) mark_drained();
     return true;
   }

@@ -131,6 +131,7 @@ bool StreamDecoder::feed() {
     av_packet_unref(packet_.get());
     // A packet the decoder rejects as corrupt is dropped; the next one may decode.
     if (ours && (sent == 0 || sent == AVERROR(EAGAIN))) return true;
+    if (ours) ++decode_errors_;
   }
   return false;
 }
@@ -153,6 +154,7 @@ bool StreamDecoder::next_block(std::vector<uint8_t>& out) {
       finished_ = true;
       continue;
     }
+    if (received != AVERROR(EAGAIN)) ++decode_errors_;
     if (flushing_) {
       // After the flush request only frames or the end should come. EAGAIN means nothing
       // more will; an error is one bad frame, and a run of them ends the stream.

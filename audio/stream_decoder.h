@@ -35,6 +35,8 @@ class StreamDecoder {
   const char* format_name() const;
   AVFormatContext* input() const { return input_.get(); }
   int stream_index() const { return stream_; }
+  // Packets or frames the decoder rejected so far.
+  uint64_t decode_errors() const { return decode_errors_; }
 
  private:
   bool feed();
@@ -53,6 +55,7 @@ class StreamDecoder {
   bool flushing_ = false;
   bool finished_ = false;
   int flush_errors_ = 0;
+  uint64_t decode_errors_ = 0;
   // What the converter was set up for; a stream may change its format midway.
   int swr_format_ = -1;
   int swr_rate_ = 0;
