@@ -195,20 +195,44 @@ bool DrainEncoder(AVCodecContext* enc, AVFormatContext* out, AVStream* stream, A
 
 }  // namespace
 
-bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
-                     const std::vector<int16_t>& samples, int bitrate) {
-  if (chans < 1 || chans > 2) return false;
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-  if (codec == nullptr) return false;
+namespace {
+
+// One sample of `samples` (or silence past its end) stored in the encoder's format.
+void PutSample(AVFrame* frame, AVSampleFormat format, int chans, int index, int channel,
+               int16_t value) {
+  const bool planar = av_sample_fmt_is_planar(format) != 0;
+  const int slot = planar ? index : index * chans + channel;
+  uint8_t* base = frame->data[planar ? channel : 0];
+  switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(base)[slot] = value; break;
+    case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(base)[slot] = int32_t{value} * 65536; break;
+    case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(base)[slot] = value / 32768.0f; break;
+    case AV_SAMPLE_FMT_DBL: reinterpret_cast<double*>(base)[slot] = value / 32768.0; break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+bool WriteFfmpegFixture(const std::string& path, const std::string& container,
+                        const std::string& codecName, uint32_t rate, uint16_t chans,
+                        const std::vector<int16_t>& samples, int bitrate, int extraSilentFrames) {
+  if (chans < 1 || chans > 8) return false;
+  const AVCodec* codec = avcodec_find_encoder_by_name(codecName.c_str());
+  if (codec == nullptr || codec->sample_fmts == nullptr) return false;
+  const AVSampleFormat format = codec->sample_fmts[0];
+  if (av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_U8) return false;
   AVFormatContext* raw = nullptr;
-  if (avformat_alloc_output_context2(&raw, nullptr, "asf", path.c_str()) < 0) return false;
+  if (avformat_alloc_output_context2(&raw, nullptr, container.c_str(), path.c_str()) < 0) {
+    return false;
+  }
   std::unique_ptr<AVFormatContext, OutputCloser> out(raw);
   AVStream* stream = avformat_new_stream(out.get(), nullptr);
   std::unique_ptr<AVCodecContext, EncoderCloser> enc(avcodec_alloc_context3(codec));
   if (stream == nullptr || !enc) return false;
-  enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  enc->sample_fmt = format;
   enc->sample_rate = static_cast<int>(rate);
-  enc->bit_rate = bitrate;
+  if (bitrate > 0) enc->bit_rate = bitrate;
   av_channel_layout_default(&enc->ch_layout, chans);
   enc->time_base = AVRational{1, static_cast<int>(rate)};
   if (out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -221,11 +245,12 @@ bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
   std::unique_ptr<AVFrame, FrameCloser> frame(av_frame_alloc());
   std::unique_ptr<AVPacket, PacketCloser> pkt(av_packet_alloc());
   if (!frame || !pkt) return false;
-  const int frame_size = enc->frame_size > 0 ? enc->frame_size : 2048;
-  const bool short_last = (codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
-  // The wmav2 decoder gives back one frame less than was encoded; a trailing frame of
-  // silence keeps the whole tone decodable.
-  const size_t frames = samples.size() / chans + static_cast<size_t>(frame_size);
+  const bool any_size = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
+  const int frame_size = enc->frame_size > 0 && !any_size ? enc->frame_size : 4096;
+  const bool short_last =
+      any_size || (codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+  const size_t frames =
+      samples.size() / chans + static_cast<size_t>(extraSilentFrames) * frame_size;
   int64_t pts = 0;
   for (size_t at = 0; at < frames; at += static_cast<size_t>(frame_size)) {
     const int n = static_cast<int>(std::min<size_t>(frame_size, frames - at));
@@ -237,11 +262,10 @@ bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
         av_frame_get_buffer(frame.get(), 0) < 0) {
       return false;
     }
-    for (uint16_t c = 0; c < chans; ++c) {
-      float* plane = reinterpret_cast<float*>(frame->data[c]);
-      for (int i = 0; i < frame->nb_samples; ++i) {
+    for (int i = 0; i < frame->nb_samples; ++i) {
+      for (uint16_t c = 0; c < chans; ++c) {
         const size_t k = (at + static_cast<size_t>(i)) * chans + c;
-        plane[i] = i < n && k < samples.size() ? samples[k] / 32768.0f : 0.0f;
+        PutSample(frame.get(), format, chans, i, c, i < n && k < samples.size() ? samples[k] : 0);
       }
     }
     frame->pts = pts;
@@ -256,4 +280,12 @@ bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
     return false;
   }
   return av_write_trailer(out.get()) == 0;
+}
+
+bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
+                     const std::vector<int16_t>& samples, int bitrate) {
+  if (chans < 1 || chans > 2) return false;
+  // The wmav2 decoder gives back one frame less than was encoded; a trailing frame of
+  // silence keeps the whole tone decodable.
+  return WriteFfmpegFixture(path, "asf", "wmav2", rate, chans, samples, bitrate, 1);
 }

@@ -17,3 +17,11 @@ bool WriteOggFixture(const std::string& path, uint32_t rate, uint16_t chans,
                      const std::vector<int16_t>& samples);
 bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
                      const std::vector<int16_t>& samples, int bitrate = 128000);
+
+// Any container and encoder of FFmpeg, by their names (for example "flac"/"flac",
+// "ogg"/"libopus", "aiff"/"pcm_s16be", "matroska"/"flac"). `bitrate` 0 keeps the encoder's
+// default; `extraSilentFrames` codec frames of silence follow the samples.
+bool WriteFfmpegFixture(const std::string& path, const std::string& container,
+                        const std::string& codecName, uint32_t rate, uint16_t chans,
+                        const std::vector<int16_t>& samples, int bitrate = 0,
+                        int extraSilentFrames = 0);
