@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <ctime>
 
 #include "codecs/convfunc.h"
 #include "codecs/eabort.h"
@@ -281,23 +280,6 @@ class TestEncodeOgg : public QObject {
     QCOMPARE(ConvFunc.CurrentLength, 0);
     QCOMPARE(ConvFunc.CurrentProgress, 0);
     QVERIFY(!moved);
-  }
-
-  // The serial number comes from a generator seeded with the time in seconds.
-  void serialFollowsTheClock() {
-    const std::string wav = Path("serial.wav");
-    QVERIFY(WriteWav(wav, 44100, 1, TestSignal(44100, 1, 4096)));
-    const std::time_t before = std::time(nullptr);
-    QCOMPARE(ConvFunc.EncodeOGG(wav, Path("s1.ogg"), OggSettings(44100, 1, true, 0, 5)), 1);
-    QCOMPARE(ConvFunc.EncodeOGG(wav, Path("s2.ogg"), OggSettings(44100, 1, true, 0, 5)), 1);
-    const std::time_t after = std::time(nullptr);
-    std::srand(static_cast<unsigned>(after));
-    const int expected = std::rand();
-    const int s1 = ReadOgg(Path("s1.ogg")).pages.at(0).serial;
-    const int s2 = ReadOgg(Path("s2.ogg")).pages.at(0).serial;
-    if (before != after) QSKIP("the clock passed a second boundary");
-    QCOMPARE(s1, expected);
-    QCOMPARE(s2, expected);
   }
 
   void cancelLeavesTheOldDestination() {
