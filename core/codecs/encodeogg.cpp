@@ -17,12 +17,12 @@
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
+#include "codecs/vorbissamples.h"
 
 namespace {
 
 constexpr long kWavHeaderBytes = 44;
 constexpr size_t kReadBytes = 4096;
-constexpr float kSampleScale = 0.000030517578125f;  // 2^-15
 
 struct FileClose {
   void operator()(FILE* f) const { std::fclose(f); }
@@ -91,17 +91,6 @@ bool WritePage(FILE* out, const ogg_page& page) {
   const auto body = static_cast<size_t>(page.body_len);
   return std::fwrite(page.header, 1, header, out) == header &&
          std::fwrite(page.body, 1, body, out) == body;
-}
-
-// Frame i of the chunk into position i of each channel's analysis buffer.
-void ConvertChunk(const unsigned char* chunk, int frames, int channels, float** buffer) {
-  for (int i = 0; i < frames; ++i) {
-    const unsigned char* frame = chunk + static_cast<size_t>(i) * 2 * channels;
-    for (int c = 0; c < channels; ++c) {
-      const int sample = static_cast<signed char>(frame[2 * c + 1]) * 256 + frame[2 * c];
-      buffer[c][i] = static_cast<float>(sample) * kSampleScale;
-    }
-  }
 }
 
 }  // namespace
@@ -175,7 +164,7 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
     } else {
       const int frames = static_cast<int>(n / frameBytes);
       float** buffer = vorbis_analysis_buffer(&v.vd, frames);
-      ConvertChunk(chunk, frames, channels, buffer);
+      WavChunkToVorbis(chunk, frames, channels, buffer);
       CheckCancel();
       PassBreak(15);
       done += n;

@@ -14,6 +14,7 @@
 #include "codecs/convfunc.h"
 #include "codecs/eabort.h"
 #include "codecs/passhooks.h"
+#include "codecs/vorbissamples.h"
 #include "encodercheck.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
@@ -175,6 +176,32 @@ class TestEncodeOgg : public QObject {
     } else {
       QCOMPARE(inFile, (std::array<long, 3>{-1, long(bitrate) * 1000, -1}));
     }
+  }
+
+  void samplesBecomeFloats_data() {
+    QTest::addColumn<int>("low");
+    QTest::addColumn<int>("high");
+    QTest::addColumn<float>("expected");
+    QTest::newRow("00 80 is -1") << 0x00 << 0x80 << -1.0f;
+    QTest::newRow("FF 7F is 32767/32768") << 0xff << 0x7f << 32767.0f / 32768.0f;
+    QTest::newRow("FF FF is -1/32768") << 0xff << 0xff << -1.0f / 32768.0f;
+    QTest::newRow("80 00 is 128/32768") << 0x80 << 0x00 << 128.0f / 32768.0f;
+    QTest::newRow("00 00 is 0") << 0x00 << 0x00 << 0.0f;
+  }
+  void samplesBecomeFloats() {
+    QFETCH(int, low);
+    QFETCH(int, high);
+    QFETCH(float, expected);
+    // Two stereo frames: the sample under test in the right channel of frame 1.
+    const unsigned char chunk[8] = {0x01, 0x00, 0x02, 0x00, 0x03, 0x00,
+                                    static_cast<unsigned char>(low), static_cast<unsigned char>(high)};
+    float left[2] = {9, 9}, right[2] = {9, 9};
+    float* buffer[2] = {left, right};
+    WavChunkToVorbis(chunk, 2, 2, buffer);
+    QCOMPARE(right[1], expected);
+    QCOMPARE(left[0], 1.0f / 32768.0f);
+    QCOMPARE(right[0], 2.0f / 32768.0f);
+    QCOMPARE(left[1], 3.0f / 32768.0f);
   }
 
   // One user comment, and the three headers on pages of their own before any audio.
