@@ -154,7 +154,10 @@ class WmaEncoder {
     if (avcodec_send_frame(codec_.get(), nullptr) < 0) return Fail();
     if (!Drain()) return Fail();
     if (av_write_trailer(output_.get()) < 0) return Fail();
-    if (avio_closep(&output_->pb) < 0) return Fail();
+    // Closing does not report a write that failed earlier (a full disk); the context does.
+    avio_flush(output_->pb);
+    const bool writeFailed = output_->pb->error < 0;
+    if (avio_closep(&output_->pb) < 0 || writeFailed) return Fail();
     return true;
   }
 

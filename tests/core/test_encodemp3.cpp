@@ -10,6 +10,7 @@
 #include "codecs/encodeprogress.h"
 #include "codecs/passhooks.h"
 #include "encodercheck.h"
+#include "filesizelimit.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
 
@@ -317,6 +318,23 @@ class TestEncodeMp3 : public QObject {
     const auto before = FolderEntries(folder);
     QCOMPARE(ConvFunc.EncodeMP3(wav, mp3, Mp3Settings(rate, chans, vbr, bitrate, quality)), result);
     QCOMPARE(FolderEntries(folder), before);
+  }
+
+  void fullDiskGivesAFailureAndNoFile() {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, TestSignal(44100, 2, 44100 * 3)));
+    QVERIFY(WriteWholeFile(folder + "/out.mp3", "an older file"));
+    int32_t result = 0;
+    {
+      TFileSizeLimit full(30000);
+      QVERIFY(full.Active());
+      result = ConvFunc.EncodeMP3(folder + "/in.wav", folder + "/out.mp3",
+                                  Mp3Settings(44100, 2, false, 192, 5));
+    }
+    QCOMPARE(result, -3);
+    QCOMPARE(FolderEntries(folder), (std::vector<std::string>{"in.wav", "out.mp3"}));
+    QCOMPARE(ReadWholeFile(folder + "/out.mp3"), std::string("an older file"));
   }
 
   void ffprobeReadsTheFile() {

@@ -16,6 +16,7 @@
 #include "codecs/passhooks.h"
 #include "codecs/vorbissamples.h"
 #include "encodercheck.h"
+#include "filesizelimit.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
 
@@ -384,6 +385,21 @@ class TestEncodeOgg : public QObject {
     const auto before = FolderEntries(folder);
     QCOMPARE(ConvFunc.EncodeOGG(wav, ogg, OggSettings(rate, chans, vbr, bitrate, quality)), result);
     QCOMPARE(FolderEntries(folder), before);
+  }
+
+  void fullDiskGivesAFailureAndNoFile() {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, TestSignal(44100, 2, 44100 * 3)));
+    int32_t result = 0;
+    {
+      TFileSizeLimit full(6000);
+      QVERIFY(full.Active());
+      result = ConvFunc.EncodeOGG(folder + "/in.wav", folder + "/out.ogg",
+                                  OggSettings(44100, 2, false, 192, 5));
+    }
+    QCOMPARE(result, -2);
+    QCOMPARE(FolderEntries(folder), (std::vector<std::string>{"in.wav"}));
   }
 
   void validatorsAcceptTheFile() {

@@ -11,6 +11,7 @@ extern "C" {
 #include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "encodercheck.h"
+#include "filesizelimit.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
 
@@ -229,6 +230,21 @@ class TestEncodeWma : public QObject {
     const auto before = FolderEntries(folder);
     QCOMPARE(ConvFunc.EncodeWMA(wav, wma, WmaSettings(vbr, bitrate, quality)), -1);
     QCOMPARE(FolderEntries(folder), before);
+  }
+
+  void fullDiskGivesAFailureAndNoFile() {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, StereoSignal(44100 * 3)));
+    int32_t result = 0;
+    {
+      TFileSizeLimit full(20000);
+      QVERIFY(full.Active());
+      result = ConvFunc.EncodeWMA(folder + "/in.wav", folder + "/out.wma",
+                                  WmaSettings(false, 128, 0));
+    }
+    QCOMPARE(result, -1);
+    QCOMPARE(FolderEntries(folder), (std::vector<std::string>{"in.wav"}));
   }
 
   void ffprobeReadsTheFile() {
