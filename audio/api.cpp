@@ -15,8 +15,6 @@ using audio_detail::find_channel;
 
 namespace {
 
-thread_local uint32_t config_update_period = 0;  // kept only so audio_set_config can answer
-
 // Silent user stream: the probe of the opener cascade. It never carries data.
 class SilentStream final : public Channel {
  protected:
@@ -46,10 +44,8 @@ bool can_open(int in_memory, const char* path) {
 
 }  // namespace
 
-int audio_set_config(uint32_t option, uint32_t value) {
-  if (option == 1) config_update_period = value;
-  return 1;
-}
+// Playback settings only; decoding needs none of them.
+int audio_set_config(uint32_t /*option*/, uint32_t /*value*/) { return 1; }
 
 int audio_init(int /*device*/, uint32_t /*freq*/, uint32_t /*flags*/, void* /*window*/,
                void* /*clsid*/) {
@@ -68,7 +64,9 @@ int audio_free() {
 
 uint32_t audio_create_stream(uint32_t freq, uint32_t chans, uint32_t flags, void* /*proc*/,
                              void* /*user*/) {
-  if (!audio_detail::library_ready() || freq == 0 || chans == 0) return 0;
+  // The opening cascade's probe passes 44100 as the channel count; any count that keeps a
+  // frame's byte size in range is taken.
+  if (!audio_detail::library_ready() || freq == 0 || chans == 0 || chans > 65535) return 0;
   return guarded<uint32_t>(0, [&] {
     auto stream = std::make_shared<SilentStream>();
     stream->rate = freq;
