@@ -100,7 +100,8 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
   const int32_t base = TotalPosition;
   CurrentProgress = 0;
 
-  CurrentLength = TruncToInt(audio_bytes_to_seconds(measured.Get(), audio_get_length(measured.Get())));
+  CurrentLength =
+      TruncToInt(audio_bytes_to_seconds(measured.Get(), audio_get_length(measured.Get())));
   measured.Reset();
   library.Release();
 

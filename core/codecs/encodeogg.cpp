@@ -158,8 +158,7 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
           if (!WritePage(out.get(), page)) return -2;
         break;
       }
-      // End of input; said once, since a second end mark would pad the stream again.
-      vorbis_analysis_wrote(&v.vd, 0);
+      vorbis_analysis_wrote(&v.vd, 0);  // end of input
       inputEnded = true;
     } else {
       const int frames = static_cast<int>(n / frameBytes);
