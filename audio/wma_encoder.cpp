@@ -115,11 +115,8 @@ class WmaEncoder {
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) return false;
-    planes_.assign(chans_, std::vector<float>());
-    for (auto& plane : planes_) plane.reserve(static_cast<size_t>(frameSize_));
-
     // The lead-in that the decoder will drop.
-    for (auto& plane : planes_) plane.assign(static_cast<size_t>(frameSize_), 0.0f);
+    planes_.assign(chans_, std::vector<float>(static_cast<size_t>(frameSize_), 0.0f));
     return SendFrame();
   }
 
@@ -142,9 +139,10 @@ class WmaEncoder {
     return true;
   }
 
-  // Pads the last frame with silence, drains the codec and finishes the file.
+  // True once the file exists on disk (an Open that failed late leaves it behind).
   bool CreatedFile() const { return createdFile_; }
 
+  // Pads the last frame with silence, drains the codec and finishes the file.
   bool Close() {
     if (failed_) return false;
     if (!planes_.empty() && !planes_[0].empty()) {
