@@ -2,9 +2,6 @@
 // DecodeToWAV (audio layer: opening, mixer, pull loop, WAV writing), against the ffmpeg
 // command-line program doing the same job, in one run: once at the source's own format and
 // once resampled to 22050 Hz mono.
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,44 +12,10 @@
 #include <vector>
 
 #include "codecs/convfunc.h"
+#include "cputime.h"
 #include "encodedfixtures.h"
 
 namespace {
-
-double CpuSeconds(const rusage& r) {
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
-double SelfCpu() {
-  rusage r{};
-  getrusage(RUSAGE_SELF, &r);
-  return CpuSeconds(r);
-}
-
-// Runs a program and returns the CPU time it used, or -1 when it failed.
-double ChildCpu(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return -1;
-  }
-  return CpuSeconds(usage);
-}
-
-long FileSize(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
-}
 
 // A 10-minute mix of two tones per channel, so the encoder has real work.
 std::vector<int16_t> MakeMix(uint32_t rate, uint32_t seconds) {

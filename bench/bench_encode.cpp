@@ -2,9 +2,6 @@
 // ffmpeg command-line program driving the same encoder library with the same settings, in
 // one run. Headless, so the routines' pauses between passes are left out (EngineHooks is
 // empty). Usage: bench_encode [rounds]  (best of `rounds`, default 2).
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,42 +18,9 @@
 #include <vorbis/vorbisenc.h>
 
 #include "codecs/convfunc.h"
+#include "cputime.h"
 
 namespace {
-
-double CpuSeconds(const rusage& r) {
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
-double SelfCpu() {
-  rusage r{};
-  getrusage(RUSAGE_SELF, &r);
-  return CpuSeconds(r);
-}
-
-// Runs a program and returns the CPU time it used, or -1 when it failed.
-double ChildCpu(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  return CpuSeconds(usage);
-}
-
-long FileSize(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
-}
 
 void Put(std::FILE* f, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) std::fputc(static_cast<int>((value >> (8 * i)) & 0xff), f);
