@@ -30,11 +30,19 @@ struct SwrDeleter {
 struct DictDeleter {
   void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
 };
+// An output format context together with the file it opened.
+struct OutputDeleter {
+  void operator()(AVFormatContext* ctx) const {
+    if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE)) avio_closep(&ctx->pb);
+    avformat_free_context(ctx);
+  }
+};
 
 using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
 
 }  // namespace audio_detail

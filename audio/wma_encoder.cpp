@@ -24,6 +24,7 @@ extern "C" {
 }
 
 #include "audio.h"
+#include "ffmpeg_handles.h"
 
 namespace {
 
@@ -46,23 +47,6 @@ int PacketSize(int blockAlign) {
   const int frames = std::max(1, (kPacketTarget - kPacketOverhead) / perFrame);
   return frames * perFrame + kPacketOverhead;
 }
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-// An output format context together with its open file.
-struct OutputFree {
-  void operator()(AVFormatContext* f) const {
-    if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) avio_closep(&f->pb);
-    avformat_free_context(f);
-  }
-};
 
 // A quality in percent (25..100) becomes a bitrate rising linearly with it; anything above
 // 100 already is a bitrate in bit/s. 0 for a request that names neither.
@@ -208,10 +192,10 @@ class WmaEncoder {
     }
   }
 
-  std::unique_ptr<AVCodecContext, CodecContextFree> codec_;
-  std::unique_ptr<AVFormatContext, OutputFree> output_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
+  audio_detail::CodecPtr codec_;
+  audio_detail::OutputPtr output_;
+  audio_detail::FramePtr frame_;
+  audio_detail::PacketPtr packet_;
   AVStream* stream_ = nullptr;  // owned by output_
   int frameSize_ = 0;
   uint32_t chans_ = 0;
