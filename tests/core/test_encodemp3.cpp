@@ -6,11 +6,10 @@
 #include <cstring>
 
 #include "codecs/convfunc.h"
-#include "codecs/eabort.h"
 #include "codecs/encodeprogress.h"
 #include "codecs/passhooks.h"
 #include "encodercheck.h"
-#include "filesizelimit.h"
+#include "encodertestkit.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
 
@@ -24,20 +23,6 @@ TOptions Mp3Settings(int rate, int chans, bool vbr, int bitrate, int quality) {
   o.MP3Bitrate = bitrate;
   o.MP3Quality = quality;
   return o;
-}
-
-void ResetEngine() {
-  ConvFunc.CurrentProgress = ConvFunc.TotalProgress = 0;
-  ConvFunc.CurrentLength = ConvFunc.CurrentPosition = ConvFunc.TotalPosition = 0;
-  ConvFunc.TotalLength = 0;
-  ConvFunc.Stage = STAGE_REMIXING;
-  EngineHooks = TEngineHooks{};
-}
-
-// Channel 0 a 440 Hz tone, channel 1 (stereo) a chirp that pins down offsets.
-std::vector<int16_t> TestSignal(uint32_t rate, uint16_t chans, uint64_t frames) {
-  if (chans == 1) return MakeChirp(rate, frames, 200.0, 4000.0);
-  return InterleaveStereo(MakeTone(rate, 1, frames, 440.0), MakeChirp(rate, frames, 200.0, 4000.0));
 }
 
 struct TLameTag {
@@ -247,18 +232,11 @@ class TestEncodeMp3 : public QObject {
     const std::string mp3 = dir.filePath("c.mp3").toStdString();
     QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 44100 * 3)));
     QVERIFY(WriteWholeFile(mp3, "an older file"));
-    int passes = 0;
-    EngineHooks.ProcessEvents = [&] {
-      if (++passes == 4) ConvFunc.Stage = STAGE_CANCEL;
-    };
-    bool aborted = false;
-    try {
+    const TCancelRun run = RunWithCancelAt(4, [&] {
       ConvFunc.EncodeMP3(wav, mp3, Mp3Settings(44100, 2, false, 192, 5));
-    } catch (const EAbort&) {
-      aborted = true;
-    }
-    QVERIFY(aborted);
-    QCOMPARE(passes, 4);
+    });
+    QVERIFY(run.aborted);
+    QCOMPARE(run.passes, 4);
     QCOMPARE(ReadWholeFile(mp3), std::string("an older file"));
     QCOMPARE(FolderEntries(dir.path().toStdString()), (std::vector<std::string>{"c.mp3", "c.wav"}));
     // Everything was released: the next file encodes normally.
@@ -301,20 +279,8 @@ class TestEncodeMp3 : public QObject {
     QFETCH(int, result);
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
-    const std::string wav = folder + "/in.wav";
-    if (wavKind == "good") QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 10000)));
-    if (wavKind == "empty") QVERIFY(WriteWholeFile(wav, ""));
-    if (wavKind == "headerOnly") QVERIFY(WriteWav(wav, 44100, 2, {}));
-    if (wavKind == "halfFrame") {
-      QVERIFY(WriteWav(wav, 44100, 2, {}));
-      QVERIFY(WriteWholeFile(wav, ReadWholeFile(wav) + std::string("\x01\x02", 2)));
-    }
-    std::string mp3 = folder + "/out.mp3";
-    if (destKind == "noFolder") mp3 = folder + "/none/out.mp3";
-    if (destKind == "underFile") {
-      QVERIFY(WriteWholeFile(folder + "/plain", "x"));
-      mp3 = folder + "/plain/out.mp3";
-    }
+    std::string wav, mp3;
+    QVERIFY(MakeBadInputCase(folder, wavKind, destKind, "mp3", &wav, &mp3));
     const auto before = FolderEntries(folder);
     QCOMPARE(ConvFunc.EncodeMP3(wav, mp3, Mp3Settings(rate, chans, vbr, bitrate, quality)), result);
     QCOMPARE(FolderEntries(folder), before);
@@ -325,14 +291,12 @@ class TestEncodeMp3 : public QObject {
     const std::string folder = dir.path().toStdString();
     QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, TestSignal(44100, 2, 44100 * 3)));
     QVERIFY(WriteWholeFile(folder + "/out.mp3", "an older file"));
-    int32_t result = 0;
-    {
-      TFileSizeLimit full(30000);
-      QVERIFY(full.Active());
-      result = ConvFunc.EncodeMP3(folder + "/in.wav", folder + "/out.mp3",
-                                  Mp3Settings(44100, 2, false, 192, 5));
-    }
-    QCOMPARE(result, -3);
+    const TLimitedRun run = RunWithFileSizeLimit(30000, [&] {
+      return ConvFunc.EncodeMP3(folder + "/in.wav", folder + "/out.mp3",
+                                Mp3Settings(44100, 2, false, 192, 5));
+    });
+    QVERIFY(run.limited);
+    QCOMPARE(run.result, -3);
     QCOMPARE(FolderEntries(folder), (std::vector<std::string>{"in.wav", "out.mp3"}));
     QCOMPARE(ReadWholeFile(folder + "/out.mp3"), std::string("an older file"));
   }

@@ -12,11 +12,10 @@
 #include <cstring>
 
 #include "codecs/convfunc.h"
-#include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "codecs/vorbissamples.h"
 #include "encodercheck.h"
-#include "filesizelimit.h"
+#include "encodertestkit.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
 
@@ -30,19 +29,6 @@ TOptions OggSettings(int rate, int chans, bool vbr, int bitrate, int quality) {
   o.OGGBitrate = bitrate;
   o.OGGQuality = quality;
   return o;
-}
-
-void ResetEngine() {
-  ConvFunc.CurrentProgress = ConvFunc.TotalProgress = 0;
-  ConvFunc.CurrentLength = ConvFunc.CurrentPosition = ConvFunc.TotalPosition = 0;
-  ConvFunc.TotalLength = 0;
-  ConvFunc.Stage = STAGE_REMIXING;
-  EngineHooks = TEngineHooks{};
-}
-
-std::vector<int16_t> TestSignal(uint32_t rate, uint16_t chans, uint64_t frames) {
-  if (chans == 1) return MakeChirp(rate, frames, 200.0, 4000.0);
-  return InterleaveStereo(MakeTone(rate, 1, frames, 440.0), MakeChirp(rate, frames, 200.0, 4000.0));
 }
 
 struct TOggPage {
@@ -316,18 +302,11 @@ class TestEncodeOgg : public QObject {
     const std::string ogg = dir.filePath("c.ogg").toStdString();
     QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 44100)));
     QVERIFY(WriteWholeFile(ogg, "an older file"));
-    int passes = 0;
-    EngineHooks.ProcessEvents = [&] {
-      if (++passes == 3) ConvFunc.Stage = STAGE_CANCEL;
-    };
-    bool aborted = false;
-    try {
+    const TCancelRun run = RunWithCancelAt(3, [&] {
       ConvFunc.EncodeOGG(wav, ogg, OggSettings(44100, 2, false, 192, 5));
-    } catch (const EAbort&) {
-      aborted = true;
-    }
-    QVERIFY(aborted);
-    QCOMPARE(passes, 3);
+    });
+    QVERIFY(run.aborted);
+    QCOMPARE(run.passes, 3);
     QCOMPARE(ReadWholeFile(ogg), std::string("an older file"));
     QCOMPARE(FolderEntries(dir.path().toStdString()), (std::vector<std::string>{"c.ogg", "c.wav"}));
     ResetEngine();
@@ -368,20 +347,8 @@ class TestEncodeOgg : public QObject {
     QFETCH(int, result);
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
-    const std::string wav = folder + "/in.wav";
-    if (wavKind == "good") QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 10000)));
-    if (wavKind == "empty") QVERIFY(WriteWholeFile(wav, ""));
-    if (wavKind == "headerOnly") QVERIFY(WriteWav(wav, 44100, 2, {}));
-    if (wavKind == "halfFrame") {
-      QVERIFY(WriteWav(wav, 44100, 2, {}));
-      QVERIFY(WriteWholeFile(wav, ReadWholeFile(wav) + std::string("\x01\x02", 2)));
-    }
-    std::string ogg = folder + "/out.ogg";
-    if (destKind == "noFolder") ogg = folder + "/none/out.ogg";
-    if (destKind == "underFile") {
-      QVERIFY(WriteWholeFile(folder + "/plain", "x"));
-      ogg = folder + "/plain/out.ogg";
-    }
+    std::string wav, ogg;
+    QVERIFY(MakeBadInputCase(folder, wavKind, destKind, "ogg", &wav, &ogg));
     const auto before = FolderEntries(folder);
     QCOMPARE(ConvFunc.EncodeOGG(wav, ogg, OggSettings(rate, chans, vbr, bitrate, quality)), result);
     QCOMPARE(FolderEntries(folder), before);
@@ -391,14 +358,12 @@ class TestEncodeOgg : public QObject {
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
     QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, TestSignal(44100, 2, 44100 * 3)));
-    int32_t result = 0;
-    {
-      TFileSizeLimit full(6000);
-      QVERIFY(full.Active());
-      result = ConvFunc.EncodeOGG(folder + "/in.wav", folder + "/out.ogg",
-                                  OggSettings(44100, 2, false, 192, 5));
-    }
-    QCOMPARE(result, -2);
+    const TLimitedRun run = RunWithFileSizeLimit(6000, [&] {
+      return ConvFunc.EncodeOGG(folder + "/in.wav", folder + "/out.ogg",
+                                OggSettings(44100, 2, false, 192, 5));
+    });
+    QVERIFY(run.limited);
+    QCOMPARE(run.result, -2);
     QCOMPARE(FolderEntries(folder), (std::vector<std::string>{"in.wav"}));
   }
 

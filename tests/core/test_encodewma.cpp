@@ -8,10 +8,9 @@ extern "C" {
 }
 
 #include "codecs/convfunc.h"
-#include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "encodercheck.h"
-#include "filesizelimit.h"
+#include "encodertestkit.h"
 #include "signalfixture.h"
 #include "wavfixture.h"
 
@@ -23,18 +22,6 @@ TOptions WmaSettings(bool vbr, int bitrate, int quality) {
   o.WMABitrate = bitrate;
   o.WMAQuality = quality;
   return o;
-}
-
-void ResetEngine() {
-  ConvFunc.CurrentProgress = ConvFunc.TotalProgress = 0;
-  ConvFunc.CurrentLength = ConvFunc.CurrentPosition = ConvFunc.TotalPosition = 0;
-  ConvFunc.TotalLength = 0;
-  ConvFunc.Stage = STAGE_REMIXING;
-  EngineHooks = TEngineHooks{};
-}
-
-std::vector<int16_t> StereoSignal(uint64_t frames) {
-  return InterleaveStereo(MakeTone(44100, 1, frames, 440.0), MakeChirp(44100, frames, 200.0, 4000.0));
 }
 
 // The bitrate the ASF file announces for its audio stream; -1 if it cannot be read.
@@ -81,7 +68,7 @@ class TestEncodeWma : public QObject {
     QFETCH(int, quality);
     QFETCH(qlonglong, expected);
     const std::string wav = Path("map.wav"), wma = Path("map.wma");
-    QVERIFY(WriteWav(wav, 44100, 2, StereoSignal(20000)));
+    QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 20000)));
     QCOMPARE(ConvFunc.EncodeWMA(wav, wma, WmaSettings(vbr, bitrate, quality)), 0);
     QCOMPARE(ConvFunc.Stage, int32_t(STAGE_WMA));
     QCOMPARE(StreamBitrate(wma), int64_t(expected));
@@ -90,7 +77,7 @@ class TestEncodeWma : public QObject {
   void everySampleComesBack() {
     const std::string wav = Path("round.wav"), wma = Path("round.wma");
     const uint64_t frames = 44100 + 12345;
-    const auto source = StereoSignal(frames);
+    const auto source = TestSignal(44100, 2, frames);
     QVERIFY(WriteWav(wav, 44100, 2, source));
     QCOMPARE(ConvFunc.EncodeWMA(wav, wma, WmaSettings(false, 128, 0)), 0);
     const TDecodedFile d = DecodeThroughAudioLayer(wma, true);
@@ -128,7 +115,7 @@ class TestEncodeWma : public QObject {
   // CurrentLength stays as decoding left it; the position comes from the pulled bytes.
   void countersFollowThePulls() {
     const std::string wav = Path("count.wav"), wma = Path("count.wma");
-    QVERIFY(WriteWav(wav, 44100, 2, StereoSignal(44100 * 3 + 17640)));  // 3.4 s
+    QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 44100 * 3 + 17640)));  // 3.4 s
     ConvFunc.CurrentLength = 3;
     ConvFunc.TotalLength = 8;
     ConvFunc.TotalPosition = 2;
@@ -149,7 +136,7 @@ class TestEncodeWma : public QObject {
 
   void shortSourceShowsNoProgress() {
     const std::string wav = Path("short.wav"), wma = Path("short.wma");
-    QVERIFY(WriteWav(wav, 44100, 2, StereoSignal(30000)));
+    QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 30000)));
     ConvFunc.TotalLength = 5;
     bool moved = false;
     EngineHooks.ProcessEvents = [&] { moved = moved || ConvFunc.CurrentProgress != 0; };
@@ -165,22 +152,15 @@ class TestEncodeWma : public QObject {
     QTemporaryDir dir;
     const std::string wav = dir.filePath("c.wav").toStdString();
     const std::string wma = dir.filePath("c.wma").toStdString();
-    QVERIFY(WriteWav(wav, 44100, 2, StereoSignal(44100 * 2)));
+    QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 44100 * 2)));
     QVERIFY(WriteWholeFile(wma, "an older file"));
     for (int cancelAt : {1, 3}) {
       ResetEngine();
-      int passes = 0;
-      EngineHooks.ProcessEvents = [&] {
-        if (++passes == cancelAt) ConvFunc.Stage = STAGE_CANCEL;
-      };
-      bool aborted = false;
-      try {
+      const TCancelRun run = RunWithCancelAt(cancelAt, [&] {
         ConvFunc.EncodeWMA(wav, wma, WmaSettings(false, 128, 0));
-      } catch (const EAbort&) {
-        aborted = true;
-      }
-      QVERIFY(aborted);
-      QCOMPARE(passes, cancelAt);
+      });
+      QVERIFY(run.aborted);
+      QCOMPARE(run.passes, cancelAt);
       QCOMPARE(ReadWholeFile(wma), std::string("an older file"));
       QCOMPARE(FolderEntries(dir.path().toStdString()),
                (std::vector<std::string>{"c.wav", "c.wma"}));
@@ -216,17 +196,8 @@ class TestEncodeWma : public QObject {
     QFETCH(int, quality);
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
-    const std::string wav = folder + "/in.wav";
-    if (wavKind == "good") QVERIFY(WriteWav(wav, 44100, 2, StereoSignal(10000)));
-    if (wavKind == "empty") QVERIFY(WriteWholeFile(wav, ""));
-    if (wavKind == "headerOnly") QVERIFY(WriteWav(wav, 44100, 2, {}));
-    if (wavKind == "garbage") QVERIFY(WriteWholeFile(wav, std::string(5000, '\x33')));
-    std::string wma = folder + "/out.wma";
-    if (destKind == "noFolder") wma = folder + "/none/out.wma";
-    if (destKind == "underFile") {
-      QVERIFY(WriteWholeFile(folder + "/plain", "x"));
-      wma = folder + "/plain/out.wma";
-    }
+    std::string wav, wma;
+    QVERIFY(MakeBadInputCase(folder, wavKind, destKind, "wma", &wav, &wma));
     const auto before = FolderEntries(folder);
     QCOMPARE(ConvFunc.EncodeWMA(wav, wma, WmaSettings(vbr, bitrate, quality)), -1);
     QCOMPARE(FolderEntries(folder), before);
@@ -235,22 +206,20 @@ class TestEncodeWma : public QObject {
   void fullDiskGivesAFailureAndNoFile() {
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
-    QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, StereoSignal(44100 * 3)));
-    int32_t result = 0;
-    {
-      TFileSizeLimit full(20000);
-      QVERIFY(full.Active());
-      result = ConvFunc.EncodeWMA(folder + "/in.wav", folder + "/out.wma",
-                                  WmaSettings(false, 128, 0));
-    }
-    QCOMPARE(result, -1);
+    QVERIFY(WriteWav(folder + "/in.wav", 44100, 2, TestSignal(44100, 2, 44100 * 3)));
+    const TLimitedRun run = RunWithFileSizeLimit(20000, [&] {
+      return ConvFunc.EncodeWMA(folder + "/in.wav", folder + "/out.wma",
+                                WmaSettings(false, 128, 0));
+    });
+    QVERIFY(run.limited);
+    QCOMPARE(run.result, -1);
     QCOMPARE(FolderEntries(folder), (std::vector<std::string>{"in.wav"}));
   }
 
   void ffprobeReadsTheFile() {
     if (!HaveTool("ffprobe")) QSKIP("ffprobe is not installed");
     const std::string wav = Path("probe.wav"), wma = Path("probe.wma");
-    QVERIFY(WriteWav(wav, 44100, 2, StereoSignal(44100 * 2)));
+    QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 44100 * 2)));
     QCOMPARE(ConvFunc.EncodeWMA(wav, wma, WmaSettings(true, 0, 3)), 0);
     const TProbeResult p = ProbeWithFfprobe(wma);
     QVERIFY(p.ran);
