@@ -34,6 +34,8 @@
 #include "progress.h"
 #include "qthooks.h"
 #include "readonlywarnbox.h"
+#include "runfolders.h"
+#include "startup.h"
 #include "wavfixture.h"
 
 namespace {
@@ -46,14 +48,6 @@ struct TShown {
 
 std::string Str(const QString& s) { return QFile::encodeName(s).toStdString(); }
 bool Exists(const std::string& path) { return QFile::exists(QFile::decodeName(path.c_str())); }
-
-std::set<std::string> FilesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const QString& name : QDir(QFile::decodeName(folder.c_str()))
-                                 .entryList(QDir::Files | QDir::Hidden | QDir::System))
-    names.insert(Str(name));
-  return names;
-}
 
 double Frequency(const TWavData& data) {
   return ToneFrequency(data);
@@ -126,23 +120,15 @@ class TestBatch : public QObject {
     QVERIFY(root_.isValid());
     SetProgramDirForTesting(Str(root_.path()) + "/prog/");
     QVERIFY(QDir().mkpath(root_.path() + "/prog"));
-    InstallWindowHooks();
-    Form1 = new TForm1;
-    ProgressBox = new TProgressBox;
-    OptionsBox = new TOptionsBox(Form1);
-    AboutBox = new TAboutBox(Form1);
-    ReadOnlyWarningBox = new TReadOnlyWarningBox(Form1);
-    Form1->show();
+    StartUp();
     QVERIFY(QTest::qWaitForWindowExposed(Form1));
   }
 
   void init() {
-    const std::string base = Str(root_.path()) + "/" + std::to_string(counter_++) + "/";
-    program_ = base + "prog/";
-    music_ = base + "music/";
-    QVERIFY(QDir().mkpath(QFile::decodeName(program_.c_str())));
-    QVERIFY(QDir().mkpath(QFile::decodeName(music_.c_str())));
-    SetProgramDirForTesting(program_);
+    TRunFolders folders;
+    QVERIFY(MakeRunFolders(root_.path(), counter_++, &folders));
+    program_ = folders.program;
+    music_ = folders.music;
     ConvFunc.Options = FirstRunOptions();
     MainFunc.ReadOnlyWarn = false;
     MainFunc.ClearList();

@@ -21,13 +21,12 @@
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "main/uihooks.h"
+#include "runfolders.h"
 #include "wavfixture.h"
 
 namespace {
 constexpr uint32_t kRate = 44100;
 constexpr double kTone = 440.0;
-
-std::string Str(const QString& s) { return QFile::encodeName(s).toStdString(); }
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -57,15 +56,6 @@ void CheckTone(const std::string& path, double seconds, double tone = kTone) {
   const double found = ToneFrequency(back);
   QVERIFY2(std::abs(found - tone) < tone * 0.03, qPrintable(QString("%1 Hz in %2").arg(found).arg(path.c_str())));
 }
-
-// Files of a folder, hidden ones (partial outputs) included.
-std::set<std::string> FilesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const QString& name : QDir(QFile::decodeName(folder.c_str()))
-                                 .entryList(QDir::Files | QDir::Hidden | QDir::System))
-    names.insert(Str(name));
-  return names;
-}
 }  // namespace
 
 class TestJobDriver : public QObject {
@@ -90,12 +80,10 @@ class TestJobDriver : public QObject {
  private slots:
   void init() {
     QVERIFY(root_.isValid());
-    const std::string base = Str(root_.path()) + "/" + std::to_string(counter_++) + "/";
-    program_ = base + "prog/";
-    music_ = base + "music/";
-    QVERIFY(QDir().mkpath(QFile::decodeName(program_.c_str())));
-    QVERIFY(QDir().mkpath(QFile::decodeName(music_.c_str())));
-    SetProgramDirForTesting(program_);
+    TRunFolders folders;
+    QVERIFY(MakeRunFolders(root_.path(), counter_++, &folders));
+    program_ = folders.program;
+    music_ = folders.music;
     ConvFunc.Options = FirstRunOptions();
     ConvFunc.Stage = STAGE_NONE;
     ConvFunc.TotalLength = 0;
