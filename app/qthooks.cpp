@@ -30,6 +30,8 @@ bool RunOpenDialog(std::vector<std::string>& paths) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilter(OpenDialogFilter());
   dialog.setSizeGripEnabled(true);
+  // No places bar: the dialog opens on the folder list alone.
+  if (QWidget* places = dialog.findChild<QWidget*>(QStringLiteral("sidebar"))) places->hide();
   if (dialog.exec() != QDialog::Accepted) return false;
   for (const QString& file : dialog.selectedFiles()) {
     paths.push_back(QFile::encodeName(file).toStdString());
