@@ -19,6 +19,9 @@ namespace audio_detail {
 
 namespace {
 
+// Frames one Ogg packet may differ by, at least: a Vorbis packet decodes to at most 4096.
+constexpr int64_t kMinPacketSlack = 8192;
+
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
 // duration, so that only decoding can tell.
 //
@@ -46,6 +49,10 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   int64_t skipped = 0;
   int64_t first_pts = AV_NOPTS_VALUE;
   int64_t last_end = AV_NOPTS_VALUE;
+  // Ogg: the durations of the packets before the last, to check the granule positions by.
+  int64_t before_last = 0;
+  int64_t last_duration = 0;
+  int64_t largest = kMinPacketSlack;
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index != stream_index) {
       av_packet_unref(packet.get());
@@ -73,6 +80,10 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
       if (first_pts == AV_NOPTS_VALUE) first_pts = start;
       last_end = start + av_rescale_q(duration, time_base, sample_base);
+      // The last packet's own duration is the one a damaged end can falsify.
+      before_last += last_duration;
+      largest = std::max(largest, last_duration);
+      last_duration = duration > 0 ? av_rescale_q(duration, time_base, sample_base) : 0;
       continue;
     }
     if (duration <= 0 || duration > INT32_MAX) return -1;
@@ -84,7 +95,12 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   }
   if (ogg) {
     if (last_end == AV_NOPTS_VALUE) return 0;
-    return std::max<int64_t>(0, last_end - std::max<int64_t>(0, first_pts));
+    const int64_t span = last_end - std::max<int64_t>(0, first_pts);
+    // A damaged granule position can claim hours of sound, or none, for a file of a few
+    // seconds; the packets themselves then decide, by decoding. About one packet's worth
+    // of difference is the last packet and the encoder's end trim.
+    if (span < before_last - largest || span > before_last + largest) return -1;
+    return std::max<int64_t>(0, span);
   }
   return std::max<int64_t>(0, frames - skipped);
 }

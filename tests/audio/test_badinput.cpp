@@ -3,8 +3,10 @@
 // decoding at once.
 #include <QTemporaryDir>
 #include <QtTest>
+#include <ogg/ogg.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -145,6 +147,40 @@ class TestBadInput : public QObject {
     const TPulled pulled = PullAll(handle);
     QCOMPARE(pulled.bytes, 11025ull * 4);
     QVERIFY(std::equal(pulled.samples.begin(), pulled.samples.end(), tone_.begin()));
+  }
+
+  // The last page's granule position says where an Ogg stream ends. Damaged, it must not
+  // make a one-second file hours long (silence up to a full disk) or empty.
+  void oggWithDamagedEndGranule_data() {
+    QTest::addColumn<qint64>("granule");
+    QTest::newRow("ten hours") << qint64(22050) * 36000;
+    QTest::newRow("wraps to the start") << (qint64(1) << 40);
+    QTest::newRow("before the start") << qint64(100);
+  }
+
+  void oggWithDamagedEndGranule() {
+    QFETCH(qint64, granule);
+    auto bytes = ReadBytes(Fixture("ogg"));
+    QVERIFY(bytes.size() > 64);
+    size_t last = 0;
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+      if (std::memcmp(&bytes[i], "OggS", 4) == 0) last = i;
+    ogg_page page{};
+    page.header = &bytes[last];
+    page.header_len = 27 + bytes[last + 26];
+    page.body = &bytes[last + static_cast<size_t>(page.header_len)];
+    for (int s = 0; s < bytes[last + 26]; ++s) page.body_len += bytes[last + 27 + s];
+    for (int b = 0; b < 8; ++b) bytes[last + 6 + b] = static_cast<uint8_t>(granule >> (8 * b));
+    ogg_page_checksum_set(&page);  // the demuxer drops a page whose checksum fails
+    const std::string path = Path("granule.ogg");
+    QVERIFY(WriteBytes(path, bytes));
+
+    const uint32_t handle = audio_open_file(0, path.c_str(), 0, 0, 0x220000);
+    QVERIFY(handle != 0);
+    const uint64_t frames = audio_get_length(handle) / 4;
+    QVERIFY2(frames >= 22050 && frames < 22050 + 4096, qPrintable(QString::number(frames)));
+    const QString problem = CheckDecodesToItsLength(handle);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
   }
 
   void awkwardPaths_data() {
