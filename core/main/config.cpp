@@ -269,6 +269,13 @@ void TMainFunc::WriteConfig() {
     WriteWhole(path, text);
     return;
   }
+  // A file this user may not write (made read-only to keep fixed settings, or owned by
+  // someone else) keeps its contents, as writing it in place would have.
+  if (exists && S_ISREG(st.st_mode)) {
+    const int probe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) return;
+    ::close(probe);
+  }
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
@@ -276,6 +283,10 @@ void TMainFunc::WriteConfig() {
     return;
   }
   ::fchmod(fd, exists ? (st.st_mode & 07777) : 0644);
+  // The replacement keeps the old file's owner, as an in-place write would.
+  if (exists && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    // Not allowed to give a file away: it stays with this user.
+  }
   bool ok = true;
   size_t done = 0;
   while (ok && done < text.size()) {

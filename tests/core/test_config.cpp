@@ -5,7 +5,9 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -243,6 +245,20 @@ std::vector<QuirkCase> QuirkCases() {
   return cases;
 }
 
+// Acts as the unprivileged user "nobody" while it lives, when the test runs as root.
+class TActAsNobody {
+ public:
+  TActAsNobody() : active_(::geteuid() == 0 && ::seteuid(65534) == 0) {}
+  ~TActAsNobody() {
+    if (active_ && ::seteuid(0) != 0) std::abort();
+  }
+  TActAsNobody(const TActAsNobody&) = delete;
+  TActAsNobody& operator=(const TActAsNobody&) = delete;
+
+ private:
+  bool active_;
+};
+
 std::string ReadFileBytes(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return {};
@@ -408,6 +424,41 @@ class TestConfig : public QObject {
     QCOMPARE(Read(), std::string());
     QVERIFY(ConvFunc.Options == Before());
     QVERIFY(QDir(dir_.path()).rmdir("config.cfg"));
+  }
+
+  void fileThatCannotBeWrittenKeepsItsContents() {
+    // A settings file made read-only (or, for an unprivileged user, one owned by root)
+    // is not replaced, even though the folder would let a new file take its place.
+    const std::string old = BuildConfigText(Before(), true);
+    WriteFileBytes(ConfigFile(), old);
+    const QByteArray file = QFile::encodeName(ConfigFile());
+    const QByteArray folder = QFile::encodeName(dir_.path());
+    QCOMPARE(::chmod(file.constData(), 0444), 0);
+    QCOMPARE(::chmod(folder.constData(), 0777), 0);
+    ConvFunc.Options = Stored();
+    {
+      TActAsNobody nobody;
+      MainFunc.WriteConfig();
+    }
+    QCOMPARE(::chmod(folder.constData(), 0700), 0);
+    QCOMPARE(ReadFileBytes(ConfigFile()), old);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"config.cfg"});
+    QCOMPARE(::chmod(file.constData(), 0644), 0);
+  }
+
+  void replacedFileKeepsItsOwner() {
+    if (::geteuid() != 0) QSKIP("giving a file to another user needs root");
+    WriteFileBytes(ConfigFile(), "old");
+    const QByteArray file = QFile::encodeName(ConfigFile());
+    QCOMPARE(::chown(file.constData(), 65534, 65534), 0);
+    ConvFunc.Options = Stored();
+    MainFunc.WriteConfig();
+    QCOMPARE(ReadFileBytes(ConfigFile()), BuildConfigText(Stored(), false));
+    struct stat st {};
+    QCOMPARE(::stat(file.constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid_t(65534));
+    QCOMPARE(st.st_gid, gid_t(65534));
   }
 
   void pipeInPlaceOfTheFileDoesNotHang() {
