@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -88,7 +89,9 @@ class WmaEncoder {
     stream->time_base = codec_->time_base;
     stream_ = stream;
 
-    if (avio_open(&output_->pb, path, AVIO_FLAG_WRITE) < 0) return false;
+    // The "file:" prefix keeps a colon in a relative name from being read as a protocol.
+    const std::string url = std::string("file:") + path;
+    if (avio_open(&output_->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) return false;
     createdFile_ = true;
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "packet_size", PacketSize(codec_->block_align), 0);

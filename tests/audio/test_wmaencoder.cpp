@@ -167,6 +167,18 @@ class TestWmaEncoder : public QObject {
     QCOMPARE(wma_encode_write(enc, frame, sizeof frame), 0);
   }
 
+  // A relative name with a colon is a file name like any other, not an address.
+  void relativeNameWithColon() {
+    QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const bool encoded = EncodeWma("a:b.wma", 44100, 2, 128000, TestSignal(44100, 2, 4410));
+    const bool exists = QFileInfo::exists(dir.filePath("a:b.wma"));
+    QDir::setCurrent(before);
+    QVERIFY(encoded);
+    QVERIFY(exists);
+  }
+
   void emptyInputStillMakesAFile() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("empty.wma").toStdString();
