@@ -101,17 +101,24 @@ std::string ShortenToRoom(const std::string& text, const TTextWidth& width, int 
   const size_t count = starts.size();
   const std::string tail =
       count < LIST_TAIL_KEPT ? text : text.substr(starts[count - LIST_TAIL_KEPT]);
-  size_t headChars = count > LIST_TAIL_KEPT + 2 ? count - LIST_TAIL_KEPT - 2 : 0;
-  std::string x = text;
-  bool marked = false;
-  while (width(x) >= room) {
-    // With nothing left before the mark, no further pass can make the text narrower.
-    if (headChars == 0 && marked) break;
-    if (headChars > 0) --headChars;
-    x = text.substr(0, headChars == 0 ? 0 : starts[headChars]) + ".. " + tail;
-    marked = true;
+  const auto marked = [&](size_t headChars) {
+    return text.substr(0, headChars == 0 ? 0 : starts[headChars]) + ".. " + tail;
+  };
+  const auto fits = [&](size_t headChars) { return width(marked(headChars)) < room; };
+  // Every pass drops one more character before the mark, starting with the three before
+  // the tail, until the text fits; with nothing left before the mark it stays as it is.
+  // The width grows with the head, so the head kept is the longest that fits, found by
+  // halving rather than pass by pass: a path of thousands of characters would otherwise
+  // measure thousands of texts for every painting.
+  const size_t longest = count > LIST_TAIL_KEPT + 2 ? count - LIST_TAIL_KEPT - 3 : 0;
+  if (fits(longest)) return marked(longest);
+  size_t low = 0, high = longest;  // fits(high) is false; fits(low) is to be found out
+  if (!fits(low)) return marked(0);
+  while (high - low > 1) {
+    const size_t middle = low + (high - low) / 2;
+    if (fits(middle)) low = middle; else high = middle;
   }
-  return x;
+  return marked(low);
 }
 
 std::vector<TDrawnRow> ComputeDrawList(const TListRows& rows, const TTextWidth& width,

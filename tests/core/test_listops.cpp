@@ -257,6 +257,43 @@ class TestListOps : public QObject {
     QCOMPARE(static_cast<int>(decoded.toUcs4().size()), 120);
   }
 
+  void shorteningMatchesPassByPass() {
+    // Characters of uneven widths; the result must be what dropping one character per
+    // pass before the mark gives.
+    const auto uneven = [](const std::string& text) {
+      int w = 0;
+      for (unsigned char c : text) w += c == 'i' ? 2 : c == 'W' ? 13 : c == '.' ? 3 : 7;
+      return w;
+    };
+    const auto passByPass = [&](const std::string& text) {
+      if (uneven(text) < LIST_TEXT_ROOM) return text;
+      const std::string tail = text.substr(text.size() - 7);
+      std::string head = text.substr(0, text.size() - 9);
+      std::string x = text;
+      while (uneven(x) >= LIST_TEXT_ROOM) {
+        head.pop_back();
+        x = head + ".. " + tail;
+      }
+      return x;
+    };
+    std::string text = "/";
+    for (int i = 0; text.size() < 400; ++i) {
+      text += "iW.x"[i % 4 == 3 ? 3 : (i * 7) % 3];
+      if (text.size() > 60) QCOMPARE(ShortenToRoom(text, uneven), passByPass(text));
+    }
+  }
+
+  void longPathsAreMeasuredFewTimes() {
+    int measured = 0;
+    const auto counting = [&measured](const std::string& text) {
+      ++measured;
+      return static_cast<int>(text.size()) * 4;
+    };
+    const std::string path = std::string(4000, 'd') + "/song.mp3";
+    QCOMPARE(ShortenToRoom(path, counting), std::string(110, 'd') + ".. " + "ong.mp3");
+    QVERIFY2(measured < 40, qPrintable(QString::number(measured)));
+  }
+
   void shorteningEndsWhateverTheWidth() {
     // A width that no text ever gets below: the loop must still end.
     const auto huge = [](const std::string&) { return 10000; };
