@@ -146,10 +146,13 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   const int channels = settings.OGGNumChannels;
   const size_t frameBytes = 2 * static_cast<size_t>(channels);
   unsigned char chunk[kReadBytes];
+  // Whole frames per read: with a channel count that does not divide the chunk, the bytes
+  // left over would otherwise shift every later frame across the channels.
+  const size_t readBytes = kReadBytes - kReadBytes % frameBytes;
   bool inputEnded = false;
   ogg_packet packet;
   while (!endOfStream) {
-    const size_t n = std::fread(chunk, 1, kReadBytes, in.get());
+    const size_t n = std::fread(chunk, 1, readBytes, in.get());
     if (n == 0) {
       if (inputEnded) {
         // The library has given everything without marking a last page; what is left

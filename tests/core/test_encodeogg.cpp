@@ -254,6 +254,19 @@ class TestEncodeOgg : public QObject {
     }
   }
 
+  // Three channels do not divide a 4096-byte chunk: every frame is still encoded, none
+  // torn across two reads (a torn one would shift every later frame across the channels).
+  void threeChannelsKeepEveryFrame() {
+    const std::string wav = Path("three.wav"), ogg = Path("three.ogg");
+    const uint64_t frames = 44100;
+    QVERIFY(WriteWav(wav, 44100, 3, MakeTone(44100, 3, frames, 300.0, 0.5, true)));
+    QCOMPARE(ConvFunc.EncodeOGG(wav, ogg, OggSettings(44100, 3, false, 192, 5)), 1);
+    const TDecodedFile d = DecodeThroughAudioLayer(ogg);
+    QVERIFY(d.ok);
+    QCOMPARE(d.channels, static_cast<uint16_t>(3));
+    QCOMPARE(d.frames(), frames);
+  }
+
   void higherQualityMakesLargerFiles() {
     const std::string wav = Path("q.wav");
     QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 44100 * 2)));
