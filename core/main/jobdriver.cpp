@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
@@ -68,6 +69,25 @@ bool SamePlace(const std::string& a, const std::string& b) {
   const std::string folderA = slashA == std::string::npos ? "." : a.substr(0, slashA + 1);
   const std::string folderB = slashB == std::string::npos ? "." : b.substr(0, slashB + 1);
   return SameFile(folderA, folderB);
+}
+
+std::string NamePart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True when a later entry of the list writes its output where entry `index` wrote
+// `destination`: that output is replaced within the batch, so the source of entry `index`
+// stays as the only copy of its audio.
+bool WrittenAgainLater(const std::vector<std::string>& list, size_t index, const TOptions& options,
+                       bool fallback, const std::string& destination) {
+  const std::string name = NamePart(destination);
+  for (size_t j = index + 1; j < list.size(); ++j) {
+    const std::string later = OutputPathFor(list[j], static_cast<int>(j), options, fallback, destination);
+    if (later == destination) return true;
+    if (NamePart(later) == name && SamePlace(later, destination)) return true;
+  }
+  return false;
 }
 
 // The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
@@ -144,9 +164,11 @@ void TMainFunc::ConvertAll() {
     }
     destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
     const bool converted = ConvertFile(source, destination);
-    // Only a complete output that is a different file from the source lets the source go.
+    // Only a complete output that is a different file from the source, and that no later
+    // file of the batch replaces, lets the source go.
     if (ConvFunc.Options.Delete && converted && IsRegularFile(destination) &&
-        !SameFile(source, destination)) {
+        !SameFile(source, destination) &&
+        (true || !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination))) {
       std::remove(source.c_str());
     }
   }

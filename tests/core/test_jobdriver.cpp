@@ -288,6 +288,35 @@ class TestJobDriver : public QObject {
     QVERIFY(Exists(source));
   }
 
+  // Two sources whose outputs share one name: the second output replaces the first, so
+  // the first source is the only copy of its audio left and is kept; the second goes.
+  void deletionWhenALaterFileTakesTheOutput_data() {
+    QTest::addColumn<bool>("outputFolderSet");
+    QTest::newRow("output folder") << true;
+    QTest::newRow("beside the sources") << false;
+  }
+  void deletionWhenALaterFileTakesTheOutput() {
+    QFETCH(bool, outputFolderSet);
+    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "one").c_str())));
+    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "two").c_str())));
+    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "out").c_str())));
+    const std::string first = outputFolderSet ? Tone("one/song.ogg", 1.2, 440.0) : Tone("song.ogg", 1.2, 440.0);
+    const std::string second = outputFolderSet ? Tone("two/song.wav", 1.2, 880.0) : Tone("song.mp3", 1.2, 880.0);
+    const std::string unrelated = Tone("other.ogg", 1.2, 660.0);
+    ConvFunc.Options.OutputFormat = "wav";
+    if (outputFolderSet) ConvFunc.Options.OutputFolder = music_ + "out";
+    ConvFunc.Options.Delete = true;
+    SetList({first, unrelated, second});
+    MainFunc.ConvertAll();
+
+    const std::string folder = outputFolderSet ? music_ + "out/" : music_;
+    CheckTone(folder + "song.wav", 1.2, 880.0);
+    CheckTone(first, 1.2, 440.0);
+    QVERIFY(!Exists(second));
+    QVERIFY(!Exists(unrelated));
+    CheckTone(folder + "other.wav", 1.2, 660.0);
+  }
+
   // An output folder that vanished: nothing is written anywhere, nothing is lost.
   void vanishedOutputFolder_data() {
     QTest::addColumn<QString>("format");
