@@ -168,7 +168,7 @@ void TMainFunc::ConvertAll() {
     // file of the batch replaces, lets the source go.
     if (ConvFunc.Options.Delete && converted && IsRegularFile(destination) &&
         !SameFile(source, destination) &&
-        (true || !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination))) {
+        !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination)) {
       std::remove(source.c_str());
     }
   }
