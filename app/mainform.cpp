@@ -186,6 +186,10 @@ void TForm1::FormCreate() {
   MainFunc.Rows.ItemIndex = -1;
   MainFunc.Rows.TopIndex = 0;
   MainFunc.Rows.Repaint();
+  // Settings that a damaged config.cfg does not reach keep working values rather than
+  // zeros, with which every conversion would fail without a word.
+  ConvFunc.Options = FirstRunOptions();
+  MainFunc.ReadOnlyWarn = true;
   MainFunc.ReadConfig();
   const std::string& format = ConvFunc.Options.OutputFormat;
   OutFormat->setCurrentIndex(format == "mp3" ? 0 : format == "ogg" ? 1 : format == "wma" ? 2 : 3);

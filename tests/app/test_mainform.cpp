@@ -211,10 +211,13 @@ class TestMainForm : public QObject {
     QCOMPARE(messages_[0].text, std::string("'19 2' is not a valid integer value"));
     QCOMPARE(messages_[0].caption, std::string("Orvik Converter"));
     QCOMPARE(messages_[0].flags, static_cast<int>(MB_ERROR));
-    // The rest of the start-up work was skipped; what was read stays read.
+    // The rest of the start-up work was skipped; what was read stays read, and what the
+    // file did not reach has working values, not zeros or what was there before.
     QCOMPARE(form->OutFormat->currentIndex(), -1);
     QCOMPARE(ConvFunc.Options.OutputFormat, std::string("ogg"));
-    QCOMPARE(ConvFunc.Options.MP3Bitrate, 7);
+    QCOMPARE(ConvFunc.Options.MP3Bitrate, FirstRunOptions().MP3Bitrate);
+    QCOMPARE(ConvFunc.Options.OGGQuality, FirstRunOptions().OGGQuality);
+    QVERIFY(MainFunc.ReadOnlyWarn);
   }
 
   void controlsAndLook() {
