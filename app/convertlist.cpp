@@ -87,7 +87,10 @@ void TConvertList::EnsureVisible(int row) {
 }
 
 void TConvertList::ConvertListDrawItem() {
-  ListBitmap = QPixmap(size());
+  // At the screen's own scale, so the text stays sharp on a scaled display.
+  const qreal scale = devicePixelRatioF();
+  ListBitmap = QPixmap(size() * scale);
+  ListBitmap.setDevicePixelRatio(scale);
   ListBitmap.fill(kBackground);
   if (rows_.Count() == 0) return;
   QPainter painter(&ListBitmap);
