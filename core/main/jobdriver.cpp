@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "codecs/convfunc.h"
@@ -25,27 +26,24 @@ void MakeWritable(const std::string& path) {
   if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
 }
 
+struct FileClose {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileClose>;
+
 bool CopyInto(const std::string& from, TPartialFile& to) {
-  FILE* in = std::fopen(from.c_str(), "rb");
-  if (in == nullptr) return false;
-  FILE* out = std::fopen(to.Path().c_str(), "wb");
-  if (out == nullptr) {
-    std::fclose(in);
-    return false;
-  }
+  FilePtr in(std::fopen(from.c_str(), "rb"));
+  if (!in) return false;
+  FilePtr out(std::fopen(to.Path().c_str(), "wb"));
+  if (!out) return false;
   char buffer[65536];
-  bool ok = true;
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-    if (std::fwrite(buffer, 1, n, out) != n) {
-      ok = false;
-      break;
-    }
+  while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) {
+    if (std::fwrite(buffer, 1, n, out.get()) != n) return false;
   }
-  if (std::ferror(in)) ok = false;
-  std::fclose(in);
-  if (std::fclose(out) != 0) ok = false;
-  return ok;
+  if (std::ferror(in.get())) return false;
+  // Closed here, not by the owner, so a failed final write is seen.
+  return std::fclose(out.release()) == 0;
 }
 
 // Puts `from` in place of `to` in one step: readers see the old file or the new one,

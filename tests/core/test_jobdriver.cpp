@@ -245,6 +245,30 @@ class TestJobDriver : public QObject {
     CheckTone(music_ + "x.wav", 1.6);
   }
 
+  // A WAV-to-WAV output on another file system than the temporary WAV: the copy takes the
+  // old output's place whole, and no partial file or temporary WAV stays behind.
+  void wavOutputOnAnotherFileSystem() {
+    QTemporaryDir other(QStringLiteral("/dev/shm/orvik-XXXXXX"));
+    struct stat here, there;
+    if (!other.isValid() || stat(program_.c_str(), &here) != 0 ||
+        stat(QFile::encodeName(other.path()).constData(), &there) != 0 || here.st_dev == there.st_dev)
+      QSKIP("no second file system to write to");
+    const std::string folder = QFile::encodeName(other.path()).toStdString();
+    WriteText(folder + "/a.wav", "old output");
+    const std::string source = Tone("a.wav", 1.2);
+    ConvFunc.Options.OutputFormat = "wav";
+    ConvFunc.Options.OutputFolder = folder;
+    ConvFunc.Options.WAVFreq = 22050;
+    ConvFunc.Options.Delete = true;
+    SetList({source});
+    MainFunc.ConvertAll();
+    QCOMPARE(ReadWav(folder + "/a.wav").rate, 22050u);
+    CheckTone(folder + "/a.wav", 1.2);
+    QCOMPARE(FilesIn(folder), std::set<std::string>{"a.wav"});
+    QVERIFY(!Exists(source));
+    QVERIFY(!Exists(TemporaryWavPath()));
+  }
+
   // Bad entries among good ones: the good ones convert and lose their sources, the bad ones
   // produce nothing and keep theirs, and the batch reaches its end.
   void badEntriesInABatch() {
