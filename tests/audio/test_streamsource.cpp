@@ -162,6 +162,30 @@ class TestStreamSource : public QObject {
     QCOMPARE(audio_get_length(handle), 0ull);
   }
 
+  // Two Ogg Vorbis streams one after the other in one file: the second restarts its
+  // granule positions, and its second must not be cut away.
+  void chainedOggKeepsEveryLink() {
+    QTemporaryDir dir;
+    const std::string first = dir.filePath("1.ogg").toStdString();
+    const std::string second = dir.filePath("2.ogg").toStdString();
+    QVERIFY(WriteOggFixture(first, 44100, 2, MakeTone(44100, 2, 44100, 440.0)));
+    QVERIFY(WriteOggFixture(second, 44100, 2, MakeTone(44100, 2, 88200, 880.0)));
+    QFile out(dir.filePath("chain.ogg"));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    for (const std::string& part : {first, second}) {
+      QFile in(QString::fromStdString(part));
+      QVERIFY(in.open(QIODevice::ReadOnly));
+      out.write(in.readAll());
+    }
+    out.close();
+    const uint32_t handle =
+        audio_open_file(0, out.fileName().toUtf8().constData(), 0, 0, 0x220000);
+    QVERIFY(handle != 0);
+    const uint64_t frames = audio_get_length(handle) / 4;
+    QVERIFY2(frames >= 132300 && frames < 132300 + 4096, qPrintable(QString::number(frames)));
+    QCOMPARE(PullAll(handle).bytes, frames * 4);
+  }
+
   // Each opener takes its own kind only, so the opening cascade can tell them apart.
   void openersDivideKinds() {
     QTemporaryDir dir;
