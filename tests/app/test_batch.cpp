@@ -375,6 +375,37 @@ class TestBatch : public QObject {
     QVERIFY(Form1->isVisible());
   }
 
+  // A batch that ended below 100 percent still asks before closing: Cancel keeps the
+  // window and the list, OK requests the cancel although nothing runs any more.
+  void finishedBelowHundredStillAsks() {
+    const std::string source = Tone("short.ogg", 1.2, 440.0);
+    SetList({source});
+    ChooseFormat("mp3");
+    Form1->Convert->click();
+    QVERIFY(ProgressBox->isVisible());
+    QCOMPARE(ConvFunc.Stage, int32_t(STAGE_FINISHED));
+    ConvFunc.TotalProgress = 99;
+
+    answer_ = ID_CANCEL;
+    ProgressBox->CloseProgress->click();
+    QCOMPARE(shown_.size(), size_t(1));
+    QCOMPARE(shown_[0].flags, 33);
+    QVERIFY(ProgressBox->isVisible());
+    QVERIFY(!Form1->isVisible());
+    QCOMPARE(MainFunc.Rows.Count(), 1);
+    QCOMPARE(ConvFunc.Stage, int32_t(STAGE_FINISHED));
+
+    answer_ = ID_OK;
+    ProgressBox->CloseProgress->click();
+    QCOMPARE(shown_.size(), size_t(2));
+    QCOMPARE(ConvFunc.Stage, int32_t(STAGE_CANCEL));
+    QVERIFY(!ProgressBox->isVisible());
+    QVERIFY(Form1->isVisible());
+    QCOMPARE(MainFunc.Rows.Count(), 0);
+    QVERIFY(MainFunc.FileList.empty());
+    QVERIFY(Exists(music_ + "short.mp3"));
+  }
+
   void stageTexts_data() {
     QTest::addColumn<int>("stage");
     QTest::addColumn<QString>("text");
