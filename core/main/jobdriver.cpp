@@ -88,6 +88,16 @@ bool WrittenAgainLater(const std::vector<std::string>& list, size_t index, const
   return false;
 }
 
+// True when `destination` is the source of an entry after `index`, still waiting to be
+// read: writing there would destroy that source before it is converted.
+bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
+                        const std::string& destination) {
+  for (size_t j = index + 1; j < list.size(); ++j) {
+    if (list[j] == destination || SameFile(list[j], destination)) return true;
+  }
+  return false;
+}
+
 // The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
 class TTemporaryWav {
  public:
@@ -161,6 +171,9 @@ void TMainFunc::ConvertAll() {
       if (fallback) mkdir(FallbackFolder().c_str(), 0777);
     }
     destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
+    // An output that would replace a source still waiting in the list is not written:
+    // that source is kept, converted in its turn, and this file's source is kept too.
+    if (SourceStillWaiting(FileList, i, destination)) continue;
     const bool converted = ConvertFile(source, destination);
     // Only a complete output that is a different file from the source, and that no later
     // file of the batch replaces, lets the source go.
