@@ -96,6 +96,28 @@ class TestMidi : public QObject {
     QVERIFY(pulled.peak > 1000);
   }
 
+  // A song opened again (the batch measures the list, then converts) keeps its length and
+  // sound; a file rewritten with another song is counted anew.
+  void reopenedSongKeepsItsLengthAndChangedSongIsCountedAgain() {
+    const std::string path = Path("again.mid");
+    QVERIFY(WriteMidiFile(path, MidiScale(4)));
+    auto first = audio_detail::open_midi_channel(path, 44100);
+    QVERIFY(first);
+    const TPulled firstPulled = PullAll(*first);
+    auto second = audio_detail::open_midi_channel(path, 44100);
+    QVERIFY(second);
+    QCOMPARE(second->length_bytes, first->length_bytes);
+    const TPulled secondPulled = PullAll(*second);
+    QCOMPARE(secondPulled.bytes, firstPulled.bytes);
+    QCOMPARE(secondPulled.peak, firstPulled.peak);
+
+    QVERIFY(WriteMidiFile(path, MidiScale(8)));  // two seconds longer
+    auto longer = audio_detail::open_midi_channel(path, 44100);
+    QVERIFY(longer);
+    QVERIFY2(Seconds(*longer) > Seconds(*first) + 1.5,
+             qPrintable(QString("%1 after %2").arg(Seconds(*longer)).arg(Seconds(*first))));
+  }
+
   void loudSongComesNearFullScaleWithoutClipping() {
     const std::string path = Path("loud.mid");
     QVERIFY(WriteMidiFile(path, MidiLoudChords(4)));
