@@ -13,33 +13,12 @@
 #include "channel.h"
 #include "midifixture.h"
 #include "modulefixture.h"
+#include "channelpull.h"
 #include "wavfixture.h"
 
 using audio_detail::Channel;
 
 namespace {
-struct TPulled {
-  uint64_t bytes = 0;
-  int peak = 0;
-  uint64_t clipped = 0;
-};
-
-TPulled PullAll(Channel& c, uint32_t chunk = 131072) {
-  TPulled r;
-  std::vector<int16_t> buffer(chunk / 2);
-  for (int pulls = 0; pulls < 100000; ++pulls) {
-    const int32_t got = c.pull(buffer.data(), chunk);
-    if (got <= 0) break;
-    r.bytes += static_cast<uint64_t>(got);
-    for (int i = 0; i < got / 2; ++i) {
-      const int v = std::abs(int(buffer[i]));
-      r.peak = std::max(r.peak, v);
-      if (v >= 32767) ++r.clipped;
-    }
-  }
-  return r;
-}
-
 double Seconds(const Channel& c) { return double(c.length_bytes) / c.frame_bytes() / c.rate; }
 
 // Sets an environment variable for one scope.
@@ -90,7 +69,7 @@ class TestMidi : public QObject {
     // The last note is released at 2 s; its release dies away within a few seconds.
     QVERIFY2(Seconds(*channel) > 2.0 && Seconds(*channel) < 6.0,
              qPrintable(QString::number(Seconds(*channel))));
-    const TPulled pulled = PullAll(*channel, 10000);
+    const TChannelPulled pulled = PullChannel(*channel, 10000);
     QCOMPARE(pulled.bytes, channel->length_bytes);
     QVERIFY(!channel->active());
     QVERIFY(pulled.peak > 1000);
@@ -103,11 +82,11 @@ class TestMidi : public QObject {
     QVERIFY(WriteMidiFile(path, MidiScale(4)));
     auto first = audio_detail::open_midi_channel(path, 44100);
     QVERIFY(first);
-    const TPulled firstPulled = PullAll(*first);
+    const TChannelPulled firstPulled = PullChannel(*first);
     auto second = audio_detail::open_midi_channel(path, 44100);
     QVERIFY(second);
     QCOMPARE(second->length_bytes, first->length_bytes);
-    const TPulled secondPulled = PullAll(*second);
+    const TChannelPulled secondPulled = PullChannel(*second);
     QCOMPARE(secondPulled.bytes, firstPulled.bytes);
     QCOMPARE(secondPulled.peak, firstPulled.peak);
 
@@ -123,7 +102,7 @@ class TestMidi : public QObject {
     QVERIFY(WriteMidiFile(path, MidiLoudChords(4)));
     auto channel = audio_detail::open_midi_channel(path, 44100);
     QVERIFY(channel);
-    const TPulled pulled = PullAll(*channel);
+    const TChannelPulled pulled = PullChannel(*channel);
     QVERIFY2(pulled.peak > 32767 / 4, qPrintable(QString::number(pulled.peak)));
     QVERIFY2(pulled.clipped == 0, qPrintable(QString::number(pulled.clipped)));
   }
@@ -134,7 +113,7 @@ class TestMidi : public QObject {
     auto channel = audio_detail::open_midi_channel(path, 44100);
     if (!channel) return;  // refusing it is as good as a short silence
     QVERIFY(Seconds(*channel) < 2.0);
-    const TPulled pulled = PullAll(*channel);
+    const TChannelPulled pulled = PullChannel(*channel);
     QCOMPARE(pulled.bytes, channel->length_bytes);
     QCOMPARE(pulled.peak, 0);
   }
@@ -150,7 +129,7 @@ class TestMidi : public QObject {
     QVERIFY(channel);
     QVERIFY2(Seconds(*channel) >= 1.0 && Seconds(*channel) < 5.0,
              qPrintable(QString::number(Seconds(*channel))));
-    const TPulled pulled = PullAll(*channel, 4000);
+    const TChannelPulled pulled = PullChannel(*channel, 4000);
     QCOMPARE(pulled.bytes, channel->length_bytes);
     QVERIFY(pulled.peak > 1000);
   }
@@ -194,7 +173,7 @@ class TestMidi : public QObject {
     std::fclose(f);
     auto channel = audio_detail::open_midi_channel(path, 44100);
     if (!channel) return;
-    const TPulled pulled = PullAll(*channel);
+    const TChannelPulled pulled = PullChannel(*channel);
     QCOMPARE(pulled.bytes, channel->length_bytes);
   }
 

@@ -12,6 +12,7 @@
 #include "channel.h"
 #include "midifixture.h"
 #include "modulefixture.h"
+#include "channelpull.h"
 #include "wavfixture.h"
 
 using audio_detail::Channel;
@@ -19,27 +20,6 @@ using audio_detail::Channel;
 Q_DECLARE_METATYPE(TModuleKind)
 
 namespace {
-struct TPulled {
-  uint64_t bytes = 0;
-  int peak = 0;
-  int pulls = 0;
-};
-
-// Pulls until the channel ends, in pieces of `chunk` bytes.
-TPulled PullAll(Channel& c, uint32_t chunk = 65536) {
-  TPulled r;
-  std::vector<int16_t> buffer(chunk / 2);
-  for (;;) {
-    const int32_t got = c.pull(buffer.data(), chunk);
-    if (got <= 0) break;
-    ++r.pulls;
-    r.bytes += static_cast<uint64_t>(got);
-    for (int i = 0; i < got / 2; ++i) r.peak = std::max(r.peak, std::abs(int(buffer[i])));
-    if (r.pulls > 100000) break;  // a channel that never ends fails below
-  }
-  return r;
-}
-
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
@@ -84,7 +64,7 @@ class TestModule : public QObject {
     QVERIFY2(std::abs(seconds - rows * kModuleRowSeconds) < 0.03,
              qPrintable(QString::number(seconds)));
 
-    const TPulled pulled = PullAll(*channel, 10000);
+    const TChannelPulled pulled = PullChannel(*channel, 10000);
     QCOMPARE(pulled.bytes, channel->length_bytes);
     QVERIFY(!channel->active());
     QVERIFY2(pulled.peak > 1000, "the notes are audible");
