@@ -15,6 +15,7 @@
 
 #include "application.h"
 #include "codecs/convfunc.h"
+#include "codecs/partialfile.h"
 #include "convertlist.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -181,6 +182,9 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormCreate() {
+  // Partial files of a run that was killed or crashed where the file system has no unnamed
+  // files; only the program's own folder is swept, never the user's folders.
+  RemoveStalePartialFiles(ProgramDir() + "temp");
   MainFunc.FileList.clear();
   MainFunc.Rows.Items.clear();
   MainFunc.Rows.ItemIndex = -1;
