@@ -31,6 +31,9 @@ class TConvFunc {
 
   // Whole seconds of every source of MainFunc.FileList, or -1.
   int32_t MeasureTotalLength();
+  // Moves the counters past a listed source that the batch does not convert, by the whole
+  // seconds MeasureTotalLength counted for it, so a finished batch still stands at 100 %.
+  void CountAsDone(const std::string& path);
   // 1 done; -1 library refused; -2 source not opened or no mixer; -3 destination not created.
   int32_t DecodeToWAV(const std::string& source, const std::string& destination,
                       TOptions settings, int mode);

@@ -183,7 +183,10 @@ void TMainFunc::ConvertAll() {
     destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
-    if (SourceStillWaiting(FileList, i, destination)) continue;
+    if (SourceStillWaiting(FileList, i, destination)) {
+      ConvFunc.CountAsDone(source);
+      continue;
+    }
     const bool converted = ConvertFile(source, destination);
     // Only a complete output that is a different file from the source, and that no later
     // file of the batch replaces, lets the source go.
