@@ -238,11 +238,17 @@ void TForm1::Convert2Click() {
 
 void TForm1::AddClick() {
   if (!CommandAllowed()) return;
+  // Files are appended with events processed between them: no other command may change
+  // the list or start a batch on it meanwhile.
+  TBatchGuard busy;
   MainFunc.AddFiles();
 }
 
 void TForm1::Convert1Click() {
   if (!CommandAllowed()) return;
+  // Files are appended with events processed between them: no other command may change
+  // the list or start a batch on it meanwhile.
+  TBatchGuard busy;
   MainFunc.AddFiles();
 }
 
@@ -268,6 +274,9 @@ void TForm1::Clear1Click() {
 
 void TForm1::CD1Click() {
   if (!CommandAllowed()) return;
+  // The drive query may wait for a disc to spin up and the tracks are appended with events
+  // processed between them: no other command may change the list or start a batch meanwhile.
+  TBatchGuard busy;
   OpenCDTracks();
 }
 

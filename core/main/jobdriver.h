@@ -25,7 +25,8 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
 // True when both paths name one existing file (same device and inode), whatever the texts.
 bool SameFile(const std::string& a, const std::string& b);
 
-// Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included.
+// Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included: around
+// a batch, and around every command that fills the list while processing events.
 class TBatchGuard {
  public:
   TBatchGuard() { MainFunc.BatchRunning = true; }
