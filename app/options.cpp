@@ -365,6 +365,11 @@ TOptionsBox::TOptionsBox(QWidget* parent)
 
   connect(OK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(sBitBtn1, &QPushButton::clicked, this, &TOptionsBox::OKClick);
+  // Return presses the OK of the page in view (a focused button presses itself).
+  OK->setDefault(true);
+  connect(OptionsPageCtrl, &QTabWidget::currentChanged, this, [this] {
+    (OptionsPageCtrl->currentWidget() == FilesPage ? sBitBtn1 : OK)->setDefault(true);
+  });
 }
 
 void TOptionsBox::FormShow() {
