@@ -322,6 +322,11 @@ TOptionsBox::TOptionsBox(QWidget* parent)
                          {QStringLiteral("Track%.ext (Track1.mp3,Track2.mp3...)"),
                           QStringLiteral("%.ext (1.mp3, 2.mp3...)")},
                          128, 56, 225);
+  // The platform's font runs wider than 225 pixels for the first pattern: the list grows to
+  // show both patterns whole, within its group, and its drop-down list with it.
+  RenameChBox->resize(std::min(std::max(RenameChBox->width(), RenameChBox->sizeHint().width()),
+                               naming->width() - kFrameMargin - RenameChBox->x()),
+                      RenameChBox->height());
   FitCaption(RenameBut, RenameChBox->x() - 1);
   DeleteSrc = MakeCheckBox(files, "DeleteSrc", QStringLiteral("Удалять исходные файлы"), 16, 123,
                            160);
