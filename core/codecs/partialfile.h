@@ -24,7 +24,8 @@ class TPartialFile {
   bool Created() const { return fd_ >= 0; }
   // A path through which the partial file can be opened, written and read again until
   // Commit (a tag writer may reopen it): "/proc/self/fd/N" for an unnamed file, the hidden
-  // file's own path otherwise. Empty when creation failed.
+  // file's own path otherwise. Empty when creation failed. It carries no extension of the
+  // destination's: a reader that chooses the format by the name must be told the format.
   const std::string& Path() const { return path_; }
   // The descriptor of the partial file, open for reading and writing until Commit.
   int Descriptor() const { return fd_; }
