@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "codecs/convfunc.h"
+#include "codecs/partialfile.h"
 #include "main/econverterror.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -151,38 +152,24 @@ bool WriteWhole(const std::string& path, const std::string& text) {
 
 enum class TReplaceResult { Replaced, NotWritten, NotReplaced };
 
-// Writes `text` to a new file beside `path` and renames it over `path`. NotWritten when
-// the new file could not be written whole (the old file is then better kept than
-// overwritten); NotReplaced when no new file could be made or the rename was refused.
-// `old` is the file being replaced, whose mode and owner the new one takes.
-TReplaceResult ReplaceByRename(const std::string& path, const std::string& text,
-                               const struct stat* old) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return TReplaceResult::NotReplaced;
-  ::fchmod(fd, old ? (old->st_mode & 07777) : 0644);
-  // The replacement keeps the old file's owner, as an in-place write would.
-  if (old && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
-    // Not allowed to give a file away: it stays with this user.
-  }
-  bool ok = true;
+// Writes `text` to a new file beside `path` (one without a name until it is complete, where
+// the file system allows, so an interrupted save leaves nothing) and puts it in place of
+// `path` with the old file's mode and owner. NotWritten when the new file could not be
+// written whole (the old file is then better kept than overwritten); NotReplaced when no
+// new file could be made or the rename was refused.
+TReplaceResult ReplaceByRename(const std::string& path, const std::string& text) {
+  TPartialFile partial(path);
+  if (!partial.Created()) return TReplaceResult::NotReplaced;
+  const int fd = partial.Descriptor();
   size_t done = 0;
-  while (ok && done < text.size()) {
+  while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false; else done += static_cast<size_t>(n);
+    if (n <= 0) return TReplaceResult::NotWritten;
+    done += static_cast<size_t>(n);
   }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return TReplaceResult::NotWritten;
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return TReplaceResult::NotReplaced;
-  }
-  return TReplaceResult::Replaced;
+  if (::fsync(fd) != 0) return TReplaceResult::NotWritten;
+  return partial.Commit() ? TReplaceResult::Replaced : TReplaceResult::NotReplaced;
 }
 
 }  // namespace
@@ -326,7 +313,7 @@ void TMainFunc::WriteConfig() {
       return;
     }
   }
-  switch (ReplaceByRename(path, text, exists ? &st : nullptr)) {
+  switch (ReplaceByRename(path, text)) {
     case TReplaceResult::Replaced:
     case TReplaceResult::NotWritten:
       return;
