@@ -22,6 +22,18 @@ namespace {
 // Frames one Ogg packet may differ by, at least: a Vorbis packet decodes to at most 4096.
 constexpr int64_t kMinPacketSlack = 8192;
 
+
+// One link's length from its granule positions, or -1 when they cannot be trusted.
+int64_t ogg_link_frames(int64_t first_pts, int64_t last_end, int64_t before_last,
+                        int64_t largest) {
+  const int64_t span = last_end - std::max<int64_t>(0, first_pts);
+  // A damaged granule position can claim hours of sound, or none, for a file of a few
+  // seconds; the packets themselves then decide, by decoding. About one packet's worth
+  // of difference is the last packet and the encoder's end trim.
+  if (span < before_last - largest || span > before_last + largest) return -1;
+  return std::max<int64_t>(0, span);
+}
+
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
 // duration, so that only decoding can tell.
 //
@@ -29,7 +41,12 @@ constexpr int64_t kMinPacketSlack = 8192;
 // granule position, which is the stream's true length when it starts at 0. Other
 // containers: the sum of the durations, less the samples the decoder is told to drop for
 // encoder delay and padding.
-int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate) {
+//
+// A chained Ogg file is links one after the other, each restarting its granule positions;
+// `links` receives the length of each, which the decoder trims each link to.
+int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate,
+                                  std::vector<int64_t>& links) {
+  links.clear();
   InputPtr input = open_input_file(path);
   if (!input || stream_index < 0 || stream_index >= static_cast<int>(input->nb_streams)) {
     return -1;
@@ -74,7 +91,24 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
       skip_front = AV_RL32(side);
       skip_end = AV_RL32(side + 4);
     }
+    const int header = vorbis_header_type(*packet);
     av_packet_unref(packet.get());
+    if (ogg && header != 0) {
+      // The headers of a further link: the identification header starts it, and the link
+      // before ends there.
+      if (header == 1) {
+        // A new link: the one before ends here.
+        if (last_end != AV_NOPTS_VALUE) {
+          const int64_t link = ogg_link_frames(first_pts, last_end, before_last, largest);
+          if (link < 0) return -1;
+          links.push_back(link);
+        }
+        first_pts = last_end = AV_NOPTS_VALUE;
+        before_last = last_duration = 0;
+        largest = kMinPacketSlack;
+      }
+      continue;
+    }
     if (ogg) {
       if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
@@ -94,13 +128,14 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     if (skip_end <= samples) skipped += skip_end;
   }
   if (ogg) {
-    if (last_end == AV_NOPTS_VALUE) return 0;
-    const int64_t span = last_end - std::max<int64_t>(0, first_pts);
-    // A damaged granule position can claim hours of sound, or none, for a file of a few
-    // seconds; the packets themselves then decide, by decoding. About one packet's worth
-    // of difference is the last packet and the encoder's end trim.
-    if (span < before_last - largest || span > before_last + largest) return -1;
-    return std::max<int64_t>(0, span);
+    if (last_end != AV_NOPTS_VALUE) {
+      const int64_t link = ogg_link_frames(first_pts, last_end, before_last, largest);
+      if (link < 0) return -1;
+      links.push_back(link);
+    }
+    int64_t total = 0;
+    for (const int64_t link : links) total += link;
+    return total;
   }
   return std::max<int64_t>(0, frames - skipped);
 }
@@ -124,7 +159,10 @@ class FfmpegChannel final : public Channel {
     ctype = wma ? AUDIO_CTYPE_WMA : AUDIO_CTYPE_STREAM;
 
     // ASF stamps packets in whole milliseconds, so only decoding gives the exact count.
-    int64_t frames = wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate);
+    std::vector<int64_t> links;
+    int64_t frames =
+        wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
+    if (links.size() > 1) decoder_.trim_links(std::move(links));
     if (frames < 0) frames = count_frames_by_decoding(path, kind, chans);
     if (frames < 0) return false;
     length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
