@@ -5,6 +5,7 @@
 // the decoder is told to skip for encoder delay and padding), otherwise by decoding the
 // whole file once. The channel then delivers exactly that many bytes.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -19,19 +20,14 @@ namespace audio_detail {
 
 namespace {
 
-// Frames one Ogg packet may differ by, at least: a Vorbis packet decodes to at most 4096.
+// Frames by which one Ogg packet's stamp may miss where the packet before it ended: a
+// Vorbis packet decodes to at most 4096, and FFmpeg's durations can be off by a block where
+// the block size changes at a page's edge.
 constexpr int64_t kMinPacketSlack = 8192;
 
-
-// One link's length from its granule positions, or -1 when they cannot be trusted.
-int64_t ogg_link_frames(int64_t first_pts, int64_t last_end, int64_t before_last,
-                        int64_t largest) {
-  const int64_t span = last_end - std::max<int64_t>(0, first_pts);
-  // A damaged granule position can claim hours of sound, or none, for a file of a few
-  // seconds; the packets themselves then decide, by decoding. About one packet's worth
-  // of difference is the last packet and the encoder's end trim.
-  if (span < before_last - largest || span > before_last + largest) return -1;
-  return std::max<int64_t>(0, span);
+// One link's length from its granule positions.
+int64_t ogg_link_frames(int64_t first_pts, int64_t last_end) {
+  return std::max<int64_t>(0, last_end - std::max<int64_t>(0, first_pts));
 }
 
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
@@ -66,10 +62,6 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   int64_t skipped = 0;
   int64_t first_pts = AV_NOPTS_VALUE;
   int64_t last_end = AV_NOPTS_VALUE;
-  // Ogg: the durations of the packets before the last, to check the granule positions by.
-  int64_t before_last = 0;
-  int64_t last_duration = 0;
-  int64_t largest = kMinPacketSlack;
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index != stream_index) {
       av_packet_unref(packet.get());
@@ -98,26 +90,24 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
       // before ends there.
       if (header == 1) {
         // A new link: the one before ends here.
-        if (last_end != AV_NOPTS_VALUE) {
-          const int64_t link = ogg_link_frames(first_pts, last_end, before_last, largest);
-          if (link < 0) return -1;
-          links.push_back(link);
-        }
+        if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
         first_pts = last_end = AV_NOPTS_VALUE;
-        before_last = last_duration = 0;
-        largest = kMinPacketSlack;
       }
       continue;
     }
     if (ogg) {
       if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
+      // The demuxer stamps a page's packets back from the page's granule position, so a
+      // damaged one (claiming hours of sound, or none) shows as a jump between packets; the
+      // packets themselves then decide, by decoding.
+      // The last page's packets are stamped from the page before, and only the last one's
+      // duration tells where its granule position puts the end.
+      const int64_t length = av_rescale_q(duration, time_base, sample_base);
+      if (last_end != AV_NOPTS_VALUE && std::abs(start - last_end) > kMinPacketSlack) return -1;
+      if (std::abs(length) > kMinPacketSlack) return -1;
       if (first_pts == AV_NOPTS_VALUE) first_pts = start;
-      last_end = start + av_rescale_q(duration, time_base, sample_base);
-      // The last packet's own duration is the one a damaged end can falsify.
-      before_last += last_duration;
-      largest = std::max(largest, last_duration);
-      last_duration = duration > 0 ? av_rescale_q(duration, time_base, sample_base) : 0;
+      last_end = start + length;
       continue;
     }
     if (duration <= 0 || duration > INT32_MAX) return -1;
@@ -128,11 +118,7 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     if (skip_end <= samples) skipped += skip_end;
   }
   if (ogg) {
-    if (last_end != AV_NOPTS_VALUE) {
-      const int64_t link = ogg_link_frames(first_pts, last_end, before_last, largest);
-      if (link < 0) return -1;
-      links.push_back(link);
-    }
+    if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
     int64_t total = 0;
     for (const int64_t link : links) total += link;
     return total;
