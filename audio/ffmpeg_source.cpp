@@ -86,10 +86,8 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     const int header = vorbis_header_type(*packet);
     av_packet_unref(packet.get());
     if (ogg && header != 0) {
-      // The headers of a further link: the identification header starts it, and the link
-      // before ends there.
+      // The headers of a further link: its identification header ends the link before.
       if (header == 1) {
-        // A new link: the one before ends here.
         if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
         first_pts = last_end = AV_NOPTS_VALUE;
       }
@@ -98,11 +96,10 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     if (ogg) {
       if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
-      // The demuxer stamps a page's packets back from the page's granule position, so a
-      // damaged one (claiming hours of sound, or none) shows as a jump between packets; the
-      // packets themselves then decide, by decoding.
-      // The last page's packets are stamped from the page before, and only the last one's
-      // duration tells where its granule position puts the end.
+      // The demuxer stamps a page's packets back from the page's granule position, and the
+      // last packet's duration reaches its page's granule position. A damaged one (claiming
+      // hours of sound, or none) shows as a jump between packets or as a last packet
+      // longer than any; the packets themselves then decide, by decoding.
       const int64_t length = av_rescale_q(duration, time_base, sample_base);
       if (last_end != AV_NOPTS_VALUE && std::abs(start - last_end) > kMinPacketSlack) return -1;
       if (std::abs(length) > kMinPacketSlack) return -1;
@@ -148,7 +145,7 @@ class FfmpegChannel final : public Channel {
     std::vector<int64_t> links;
     int64_t frames =
         wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
-    if (links.size() > 1) decoder_.trim_links(std::move(links));
+    if (frames >= 0 && links.size() > 1) decoder_.trim_links(std::move(links));
     if (frames < 0) frames = count_frames_by_decoding(path, kind, chans);
     if (frames < 0) return false;
     length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
