@@ -28,7 +28,9 @@ class ToneChannel final : public audio_detail::Channel {
     chans = channels;
     ctype = AUDIO_CTYPE_STREAM;
     length_bytes = frames * frame_bytes();
-    step_ = 2.0 * M_PI * kToneHz / rate_hz;
+    const double step = 2.0 * M_PI * kToneHz / rate_hz;
+    turn_cos_ = std::cos(step);
+    turn_sin_ = std::sin(step);
   }
 
  protected:
@@ -36,17 +38,21 @@ class ToneChannel final : public audio_detail::Channel {
     const uint64_t left = length_bytes - position();
     const uint32_t frames = static_cast<uint32_t>(std::min<uint64_t>(bytes, left) / frame_bytes());
     auto* out = reinterpret_cast<int16_t*>(buffer);
-    for (uint32_t i = 0; i < frames; ++i, ++frame_) {
-      const auto value = static_cast<int16_t>(std::lrint(16000.0 * std::sin(step_ * double(frame_))));
+    for (uint32_t i = 0; i < frames; ++i) {
+      // A phasor turned by one step per frame: the sweep's minutes of tone cost no sine calls.
+      const auto value = static_cast<int16_t>(std::lrint(16000.0 * sin_));
       for (uint32_t c = 0; c < chans; ++c) *out++ = value;
+      const double next_cos = cos_ * turn_cos_ - sin_ * turn_sin_;
+      sin_ = sin_ * turn_cos_ + cos_ * turn_sin_;
+      cos_ = next_cos;
     }
     if (position() + uint64_t{frames} * frame_bytes() >= length_bytes) mark_drained();
     return int64_t{frames} * frame_bytes();
   }
 
  private:
-  double step_ = 0;
-  uint64_t frame_ = 0;
+  double turn_cos_ = 1, turn_sin_ = 0;
+  double cos_ = 1, sin_ = 0;
 };
 
 // Rising zero crossings of the first side, counted while the output streams past.
@@ -99,19 +105,21 @@ class TestRateSweep : public QObject {
     };
     for (const uint32_t inRate : sourceRates) {
       for (const uint32_t outRate : outputRates) {
+        // Per channel count a short length (up to a second), and for one of them a length
+        // drawn evenly on a log scale from a second to four minutes.
+        const uint32_t longChans = 1 + uint32_t(random() % 2);
         for (const uint32_t inChans : {1u, 2u}) {
           const uint32_t outChans = 1 + uint32_t(random() % 2);
-          // One short length (up to a second) and one drawn evenly on a log scale up to
-          // four minutes.
           const double second = std::exp(std::uniform_real_distribution<>(0, std::log(inRate))(random));
           const double longer =
               std::exp(std::uniform_real_distribution<>(std::log(inRate), std::log(240.0 * inRate))(random));
           add(inRate, inChans, outRate, outChans, uint64_t(second));
-          add(inRate, inChans, outRate, outChans, uint64_t(longer));
+          if (inChans == longChans) add(inRate, inChans, outRate, outChans, uint64_t(longer));
         }
-        // Lengths that users met: 3 and 6 seconds, and 18 seconds and up.
+        // Lengths that users met: 3 and 6 seconds, and 18 seconds and up on the way to MP3's
+        // first-run rate.
         for (const double seconds : {3.0, 6.0, 18.0})
-          add(inRate, 2, outRate, 2, uint64_t(seconds * inRate));
+          if (seconds < 10 || outRate == 44100) add(inRate, 2, outRate, 2, uint64_t(seconds * inRate));
       }
     }
     // Whole songs on the routes people use most.
@@ -156,7 +164,8 @@ class TestRateSweep : public QObject {
         if (got == 0) break;
         QCOMPARE(uint32_t(got) % (outChans * 2), 0u);
         pitch.add(buffer.data(), uint64_t(got) / (outChans * 2), outChans);
-        for (int32_t i = 0; i < got / 2; ++i) hash = (hash ^ uint16_t(buffer[size_t(i)])) * 1099511628211ull;
+        if (runs > 1)
+          for (int32_t i = 0; i < got / 2; ++i) hash = (hash ^ uint16_t(buffer[size_t(i)])) * 1099511628211ull;
         delivered += uint64_t(got);
         if (audio_is_active(mixer) == 0) break;
       }
