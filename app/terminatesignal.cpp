@@ -1,0 +1,60 @@
+#include "terminatesignal.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "main/mainfunc.h"
+
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// The handler may only write to a descriptor; the event loop reads the other end.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void NoteSignal(int signal) {
+  const unsigned char number = static_cast<unsigned char>(signal);
+  const ssize_t written = write(signalPipe[0], &number, 1);
+  (void)written;  // a full pipe already holds a signal not yet handled
+}
+
+void TakeDefaultCourse(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
+}
+
+}  // namespace
+
+void CloseOnTerminateSignals() {
+  if (signalPipe[0] >= 0) return;
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  // A handler must never block, even when signals arrive faster than they are handled.
+  fcntl(signalPipe[0], F_SETFL, fcntl(signalPipe[0], F_GETFL) | O_NONBLOCK);
+  auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+    unsigned char number = 0;
+    if (read(signalPipe[1], &number, 1) != 1) return;
+    if (MainFunc.BatchRunning) {
+      TakeDefaultCourse(number);
+      return;
+    }
+    // Modal dialogs are closed too, so their loops return and the main window's close
+    // runs its shut-down work.
+    QApplication::closeAllWindows();
+  });
+  for (const int signal : kSignals) {
+    struct sigaction action {};
+    action.sa_handler = NoteSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+}
