@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "main/mainfunc.h"
+#include "mainform.h"
 
 namespace {
 
@@ -33,6 +34,18 @@ void TakeDefaultCourse(int signal) {
 
 }  // namespace
 
+bool CloseProgramWindows() {
+  if (MainFunc.BatchRunning || !Form1) return false;
+  // Modal dialogs first, so their loops return; the progress window of a finished batch
+  // refuses and goes with the program.
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (window != Form1 && window->isVisible()) window->close();
+  }
+  // Hidden behind a finished batch's progress window, the main window is closed all the
+  // same: that is where config.cfg is written.
+  return Form1->close();
+}
+
 void CloseOnTerminateSignals() {
   if (signalPipe[0] >= 0) return;
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
@@ -42,13 +55,11 @@ void CloseOnTerminateSignals() {
   QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
     unsigned char number = 0;
     if (read(signalPipe[1], &number, 1) != 1) return;
-    if (MainFunc.BatchRunning) {
+    if (CloseProgramWindows()) {
+      QCoreApplication::quit();
+    } else {
       TakeDefaultCourse(number);
-      return;
     }
-    // Modal dialogs are closed too, so their loops return and the main window's close
-    // runs its shut-down work.
-    QApplication::closeAllWindows();
   });
   for (const int signal : kSignals) {
     struct sigaction action {};

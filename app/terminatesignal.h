@@ -2,7 +2,11 @@
 // as its "Выход" would: config.cfg is written and the temporary WAV removed.
 #pragma once
 
-// Catches SIGTERM, SIGINT and SIGHUP and turns each into closing every window from the
-// event loop. During a batch the signal takes its default course: the batch cannot end
-// in the middle of a handler. Call once, after the application object exists.
+// Catches SIGTERM, SIGINT and SIGHUP and ends the program from the event loop through
+// CloseProgramWindows. During a batch the signal takes its default course: the batch
+// cannot end in the middle of a handler. Call once, after the application object exists.
 void CloseOnTerminateSignals();
+
+// Closes the open dialogs and then the main window, hidden or not, which runs its
+// shut-down work. False, with nothing closed, while a batch runs.
+bool CloseProgramWindows();

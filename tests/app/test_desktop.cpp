@@ -1,5 +1,6 @@
-// Files named on the command line reach the conversion list as the file-open dialog's would,
-// once the main window has read config.cfg; and every window shows the program's icon.
+// The program as a desktop program: files named on the command line reach the conversion
+// list as the file-open dialog's would, once the main window has read config.cfg; every
+// window shows the program's icon; the end of the session closes it as "Выход" would.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@
 #include "qthooks.h"
 #include "readonlywarnbox.h"
 #include "startfiles.h"
+#include "terminatesignal.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ bool MakeFile(const QByteArray& path) {
 
 }  // namespace
 
-class TestStartFiles : public QObject {
+class TestDesktop : public QObject {
   Q_OBJECT
 
   QTemporaryDir dir_;
@@ -133,13 +135,55 @@ class TestStartFiles : public QObject {
     QCOMPARE(QApplication::windowIcon().availableSizes().size(), 2);
     Form1 = nullptr;
   }
+
+  void sessionEndClosesLikeExit_data() {
+    QTest::addColumn<bool>("mainWindowShown");
+    QTest::addColumn<bool>("dialogOpen");
+    QTest::addColumn<bool>("batchRunning");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("main window alone") << true << false << false << true;
+    QTest::newRow("settings dialog open") << true << true << false << true;
+    // A finished batch: its progress window waits for OK, the main window is hidden.
+    QTest::newRow("hidden main window") << false << true << false << true;
+    QTest::newRow("batch running") << false << true << true << false;
+  }
+
+  void sessionEndClosesLikeExit() {
+    QFETCH(bool, mainWindowShown);
+    QFETCH(bool, dialogOpen);
+    QFETCH(bool, batchRunning);
+    QFETCH(bool, closes);
+    TForm1 form;
+    Form1 = &form;
+    TOptionsBox dialog(&form);
+    form.setVisible(mainWindowShown);
+    dialog.setVisible(dialogOpen);
+    const QString config = dir_.filePath("config.cfg");
+    const QString wav = QFile::decodeName(TemporaryWavPath().c_str());
+    QVERIFY(QFile::remove(config));
+    QVERIFY(QDir().mkpath(dir_.filePath("temp")) && MakeFile(QFile::encodeName(wav)));
+    MainFunc.BatchRunning = batchRunning;
+
+    QCOMPARE(CloseProgramWindows(), closes);
+    MainFunc.BatchRunning = false;
+    QCOMPARE(QFile::exists(config), closes);
+    QCOMPARE(QFile::exists(wav), !closes);
+    QCOMPARE(dialog.isVisible(), dialogOpen && !closes);
+    QVERIFY(!form.isVisible() || !closes);
+    Form1 = nullptr;
+    QVERIFY(QFile::remove(wav) || closes);
+    // The next case starts from the same settings.
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Main]\nOutputFormat=ogg\n");
+  }
 };
 
 int main(int argc, char** argv) {
   TApplication app(argc, argv);
-  TestStartFiles test;
+  TestDesktop test;
   QTEST_SET_MAIN_SOURCE_PATH
   return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_startfiles.moc"
+#include "test_desktop.moc"
