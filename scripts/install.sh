@@ -15,7 +15,7 @@
 #                                  output/ folder stay, with the folder
 #
 # Installing again replaces the program's own files only: config.cfg and whatever temp/ and
-# output/ hold are kept.
+# output/ hold are kept. A first install takes over config.cfg from the folder installed.
 set -euo pipefail
 
 readonly NAME=orvik-converter
@@ -140,6 +140,11 @@ install_program() {
     fi
   done
   install -m 644 "$from/Help.html" "$PREFIX/Help.html"
+  # A first install takes over the settings of the folder it installs from, so the program
+  # started from the build folder until now keeps them; later installs keep their own.
+  if [ ! -e "$PREFIX/config.cfg" ] && [ -f "$from/config.cfg" ]; then
+    install -m 644 "$from/config.cfg" "$PREFIX/config.cfg"
+  fi
   for icon in "${ICONS[@]}"; do
     file=${icon%%:*}
     size=${icon##*:}

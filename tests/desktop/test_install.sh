@@ -2,8 +2,8 @@
 # The per-user install, run into a throw-away home with the program just built: the files in
 # place, a menu entry that the validator accepts and that registers for "Open with", the
 # installed program starting offscreen and closing on its own with its settings written
-# beside itself, a second install that keeps the user's files, and an uninstall that leaves
-# only the converted files.
+# beside itself, a second install that keeps the user's files, an uninstall that leaves only
+# the converted files, and a first install that takes over the installed folder's settings.
 #   test_install.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 
@@ -78,7 +78,13 @@ cp "$prefix/config.cfg" "$work/config.kept"
 mkdir -p "$prefix/temp" "$prefix/output"
 echo wav >"$prefix/temp/tmp100000.wav"
 echo mp3 >"$prefix/output/Трек 01.mp3"
-install_it --from "$build/bin"
+# ... even when the folder installed from has settings of its own
+portable="$work/portable"
+mkdir -p "$portable/icons"
+cp "$build/bin/orvik-converter" "$build/bin/Help.html" "$portable/"
+cp "$build/bin/icons/"* "$portable/icons/"
+printf '[Main]\nOutputFormat=wma\n' >"$portable/config.cfg"
+install_it --from "$portable"
 cmp -s "$prefix/config.cfg" "$work/config.kept" || fail "a second install changed config.cfg"
 [ -s "$prefix/temp/tmp100000.wav" ] || fail "a second install emptied temp/"
 [ -s "$prefix/output/Трек 01.mp3" ] || fail "a second install emptied output/"
@@ -96,3 +102,8 @@ fi
 rm "$prefix/output/Трек 01.mp3"
 install_it --uninstall
 [ ! -e "$prefix" ] || fail "the program folder stays after an uninstall with no outputs"
+
+# --- a first install takes over the settings of the folder it installs from -------------
+install_it --from "$portable"
+cmp -s "$prefix/config.cfg" "$portable/config.cfg" || fail "a first install left the settings behind"
+install_it --uninstall
