@@ -62,6 +62,10 @@ void CloseOnTerminateSignals() {
     }
   });
   for (const int signal : kSignals) {
+    // A signal ignored from the start stays ignored: `nohup`, or a job started in the
+    // background of a script, asked for that.
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = NoteSignal;
     sigemptyset(&action.sa_mask);

@@ -2,7 +2,7 @@
 // as its "Выход" would: config.cfg is written and the temporary WAV removed.
 #pragma once
 
-// Catches SIGTERM, SIGINT and SIGHUP and ends the program from the event loop through
+// Catches SIGTERM, SIGINT and SIGHUP (those not ignored from the start) and ends the program from the event loop through
 // CloseProgramWindows. During a batch the signal takes its default course: the batch
 // cannot end in the middle of a handler. Call once, after the application object exists.
 void CloseOnTerminateSignals();
