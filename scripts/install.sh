@@ -19,7 +19,8 @@
 set -euo pipefail
 
 readonly NAME=orvik-converter
-readonly REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+readonly REPO
 readonly DATA="${XDG_DATA_HOME:-$HOME/.local/share}"
 readonly PREFIX="$HOME/.local/opt/$NAME"
 readonly BIN="$HOME/.local/bin"
@@ -174,13 +175,14 @@ uninstall_program() {
   done
   rm -f "$PREFIX/Help.html" "$PREFIX/config.cfg"
   for icon in "${ICONS[@]}"; do rm -f "$PREFIX/icons/${icon%%:*}"; done
-  # temp/ holds only the program's intermediate files.
-  rm -rf "$PREFIX/icons" "$PREFIX/temp" 2>/dev/null || true
-  rmdir "$PREFIX/output" 2>/dev/null || true
+  # temp/ holds only the program's intermediate files; output/ goes only when empty, and
+  # so does the folder: what else is in it is the user's.
+  rm -rf "$PREFIX/temp"
+  rmdir "$PREFIX/icons" "$PREFIX/output" 2>/dev/null || true
   rmdir "$PREFIX" 2>/dev/null || true
   refresh_desktop
   if [ -d "$PREFIX" ]; then
-    say "Removed Orvik Converter. Kept, being yours: $(cd "$PREFIX" && ls -A | tr '\n' ' ')in $PREFIX"
+    say "Removed Orvik Converter. Kept what is yours in $PREFIX (the converted files of output/)."
   else
     say "Removed Orvik Converter."
   fi

@@ -33,7 +33,7 @@ for file in "$prefix/orvik-converter" "$prefix/Help.html" \
   [ -s "$file" ] || fail "not installed: $file"
 done
 [ "$(readlink "$home/.local/bin/orvik-converter")" = "$prefix/orvik-converter" ] ||
-  fail "~/.local/bin/orvik-converter does not lead to the program"
+  fail "\$HOME/.local/bin/orvik-converter does not lead to the program"
 if [ -x "$build/bin/orvik-convert" ]; then
   [ -x "$home/.local/bin/orvik-convert" ] || fail "orvik-convert was built but not linked"
 fi
