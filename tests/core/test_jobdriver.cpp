@@ -528,6 +528,8 @@ class TestJobDriver : public QObject {
   void killedConversionLeavesNothing() {
     QFETCH(QString, format);
     QFETCH(int, killInStage);
+    if (!TPartialFile(music_ + "probe").Unnamed() || !TPartialFile(program_ + "probe").Unnamed())
+      QSKIP("this file system has no unnamed files; stale ones are removed at start-up instead");
     const std::string source = Tone("long.ogg", 6.0);
     const std::string output = music_ + "Track1." + format.toStdString();
     WriteText(output, "previous output");
