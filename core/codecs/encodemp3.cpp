@@ -138,6 +138,7 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
   if (std::fclose(out.release()) != 0) return -3;
   in.reset();
   lame.reset();
+  if (!audio_write_tags(partial.Path().c_str(), SongTagFormat::Mp3, SourceTags)) return -3;
   if (!partial.Commit()) return -3;
   return 0;
 }

@@ -66,10 +66,12 @@ class TVorbisState {
   }
 
   // Comment, analysis, block and stream state; false if libvorbis fails to start.
-  bool Start(int serial) {
+  bool Start(int serial, const SongTags& tags) {
     vorbis_comment_init(&vc);
     commentReady_ = true;
     vorbis_comment_add_tag(&vc, "Encoder", "Ogg Vorbis encoder");
+    for (const auto& [name, value] : audio_vorbis_comments(tags))
+      vorbis_comment_add_tag(&vc, name.c_str(), value.c_str());
     if (vorbis_analysis_init(&vd, &vi) != 0) return false;
     dspReady_ = true;
     if (vorbis_block_init(&vd, &vb) != 0) return false;
@@ -113,7 +115,7 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   const long size = std::ftell(in.get());
   if (size < kWavHeaderBytes + 2L * settings.OGGNumChannels) return -1;
   std::srand(static_cast<unsigned>(std::time(nullptr)));
-  if (!v.Start(std::rand())) return -1;
+  if (!v.Start(std::rand(), SourceTags)) return -1;
 
   ogg_packet identification, comment, codebook;
   if (vorbis_analysis_headerout(&v.vd, &v.vc, &identification, &comment, &codebook) != 0)
