@@ -6,6 +6,7 @@
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
@@ -75,6 +76,26 @@ void TakeMp4Pictures(TagLib::MP4::Tag* tag, SongPicture& cover, bool& haveFront)
   }
 }
 
+// RIFF INFO by its own field names: TagLib's common view of it knows neither ITRK nor ICOP
+// and shortens the date to a year.
+void TakeRiffInfo(TagLib::RIFF::Info::Tag* info, SongTags& tags) {
+  const auto take = [info](const char* id, std::string& field) {
+    const std::string text = info->fieldText(id).stripWhiteSpace().to8Bit(true);
+    if (!text.empty()) field = text;
+  };
+  take("INAM", tags.title);
+  take("IART", tags.artist);
+  take("IPRD", tags.album);
+  take("ICRD", tags.date);
+  take("IGNR", tags.genre);
+  take("ICMT", tags.comment);
+  take("ICOP", tags.copyright);
+  for (const char* id : {"ITRK", "IPRT"}) {
+    const int track = info->fieldText(id).toInt();
+    if (tags.track == 0 && track > 0) tags.track = static_cast<uint32_t>(track);
+  }
+}
+
 void TakeCover(TagLib::File* file, SongTags& tags) {
   SongPicture& cover = tags.cover;
   bool front = false;
@@ -107,7 +128,11 @@ bool ReadFileTags(const std::string& path, SongTags& tags) {
   TagLib::FileRef ref(path.c_str(), false);
   TagLib::File* file = ref.file();
   if (file == nullptr || !file->isValid()) return false;
-  TakeProperties(file->properties(), tags);
+  auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file);
+  if (wav != nullptr && !wav->hasID3v2Tag() && wav->hasInfoTag())
+    TakeRiffInfo(wav->InfoTag(), tags);
+  else
+    TakeProperties(file->properties(), tags);
   TakeCover(file, tags);
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) tags.had_id3v1 = mpeg->hasID3v1Tag();
   return true;

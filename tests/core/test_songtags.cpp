@@ -24,7 +24,7 @@
 namespace {
 constexpr uint32_t kRate = 44100;
 
-enum class TSource { Id3v23Mp3, Id3v1Mp3, Ogg, Wma, Flac, Module, Midi };
+enum class TSource { Id3v23Mp3, Id3v1Mp3, Ogg, Wma, Flac, Wav, Module, Midi };
 
 SongPicture Cover() {
   SongPicture cover;
@@ -55,10 +55,11 @@ SongTags SongOf(TSource kind) {
   t.comment = "Ёлка и ёжик";
   t.track = 3;
   if (kind == TSource::Id3v1Mp3) return t;  // ID3v1 holds no more than this
+  t.copyright = "Мелодия";
+  if (kind == TSource::Wav) return t;  // nor does RIFF INFO, but for the copyright
   t.track_total = 12;
   t.album_artist = "Виктор Цой";
   t.composer = "Цой";
-  t.copyright = "Мелодия";
   t.disc = 1;
   t.disc_total = 2;
   if (kind == TSource::Wma) t.track_total = 0;  // ASF holds no total
@@ -183,6 +184,10 @@ class TestSongTags : public QObject {
         path = base + ".flac";
         ok = WriteFfmpegFixture(path, "flac", "flac", kRate, 2, tone) && (!tagged || TagFlac(path, song));
         break;
+      case TSource::Wav:
+        path = base + ".wav";
+        ok = WriteWav(path, kRate, 2, tone) && (!tagged || TagWav(path, song));
+        break;
       case TSource::Module:
         path = base + ".xm";
         ok = WriteModule(path, TModuleKind::Xm, 8, {{0, 0}, {4, 1}}) &&
@@ -216,6 +221,7 @@ class TestSongTags : public QObject {
     const std::pair<TSource, const char*> kinds[] = {
         {TSource::Id3v23Mp3, "mp3 id3v2.3 utf-16"}, {TSource::Id3v1Mp3, "mp3 id3v1 cp1251"},
         {TSource::Ogg, "ogg"}, {TSource::Wma, "wma"}, {TSource::Flac, "flac"},
+        {TSource::Wav, "wav with LIST/INFO"},
         {TSource::Module, "xm"}, {TSource::Midi, "midi"}};
     for (const auto& [kind, name] : kinds) {
       for (const char* format : {"mp3", "ogg", "wma", "wav"})

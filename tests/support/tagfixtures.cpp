@@ -6,10 +6,12 @@
 #include <taglib/flacfile.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <cstring>
@@ -166,6 +168,21 @@ bool TagWma(const std::string& path, const SongTags& tags) {
     file.tag()->setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
   }
   return file.save();
+}
+
+bool TagWav(const std::string& path, const SongTags& tags) {
+  TagLib::RIFF::WAV::File file(path.c_str(), false);
+  if (!file.isValid()) return false;
+  TagLib::RIFF::Info::Tag* info = file.InfoTag();
+  const std::pair<const char*, std::string> fields[] = {
+      {"INAM", tags.title}, {"IART", tags.artist}, {"IPRD", tags.album},
+      {"ICRD", tags.date},  {"IGNR", tags.genre},  {"ICMT", tags.comment},
+      {"ICOP", tags.copyright},
+      {"ITRK", tags.track ? std::to_string(tags.track) : std::string()}};
+  for (const auto& [id, value] : fields) {
+    if (!value.empty()) info->setFieldText(id, Utf8(value));
+  }
+  return file.save(TagLib::RIFF::WAV::File::Info, TagLib::File::StripOthers);
 }
 
 bool SetXmTitle(const std::string& path, const std::string& title) {

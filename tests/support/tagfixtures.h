@@ -20,6 +20,8 @@ bool TagOggVorbis(const std::string& path, const SongTags& tags);
 bool TagFlac(const std::string& path, const SongTags& tags);
 // ASF attributes of a WMA file, the cover as WM/Picture.
 bool TagWma(const std::string& path, const SongTags& tags);
+// A LIST/INFO chunk of a WAV file, UTF-8 text: INAM, IART, IPRD, ICRD, IGNR, ICMT, ICOP, ITRK.
+bool TagWav(const std::string& path, const SongTags& tags);
 // The 20-byte song name of an xm module, in place.
 bool SetXmTitle(const std::string& path, const std::string& title);
 // A track name (meta 0x03) and a copyright notice (meta 0x02) at the start of the first
