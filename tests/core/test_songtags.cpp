@@ -8,6 +8,7 @@
 #include <map>
 
 #include "audio.h"
+#include "cdimagefixture.h"
 #include "codecs/convfunc.h"
 #include "encodedfixtures.h"
 #include "encodercheck.h"
@@ -300,6 +301,28 @@ class TestSongTags : public QObject {
     QCOMPARE(got, 1);
     QCOMPARE(QString::fromStdString(tags.title), text);
     QVERIFY(tags.had_id3v1);
+  }
+
+  // A CD track gets its number on the disc and the count, and CD-Text where the disc has it.
+  void cdTrackGetsItsNumberAndCdText() {
+    if (!HaveTool("ffprobe")) QSKIP("ffprobe is not installed");
+    const std::string cue = folders_.music + "disc.cue";
+    const auto tone = MakeTone(kRate, 2, kRate / 2, 440.0);
+    QVERIFY(WriteCdImage(cue, {tone, tone, tone}));
+    QString sheet = QString::fromStdString(ReadWholeFile(cue));
+    sheet.prepend("TITLE \"Disc Title\"\nPERFORMER \"Disc Band\"\n");
+    sheet.replace("TRACK 02 AUDIO\n", "TRACK 02 AUDIO\n    TITLE \"Second Song\"\n");
+    QVERIFY(WriteWholeFile(cue, sheet.toStdString()));
+    cd_set_drives_for_testing({cue});
+    const std::string out = folders_.music + "cd-track2.mp3";
+    const bool converted = Convert(cue + "/Track02.cda", "mp3", out);
+    cd_set_drives_for_testing({});
+    QVERIFY(converted);
+    const std::map<std::string, std::string> expected = {
+        {"title", "Second Song"}, {"artist", "Disc Band"},  {"album", "Disc Title"},
+        {"album_artist", "Disc Band"}, {"track", "2"}, {"track_total", "3"}};
+    const auto found = Probed(out);
+    QVERIFY2(found == expected, qPrintable("found " + Show(found)));
   }
 
   void coverSurvivesMp3ToOggToMp3() {
