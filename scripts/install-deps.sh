@@ -15,6 +15,7 @@ packages=(
   libtag1-dev
   fonts-dejavu-core
   xvfb xauth
+  desktop-file-utils librsvg2-bin
   ffmpeg vorbis-tools oggz-tools
 )
 
