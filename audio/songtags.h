@@ -41,9 +41,9 @@ struct SongTags {
 // tag of many megabytes makes players slow to list the song.
 constexpr size_t kMaxCoverBytes = 16u * 1024 * 1024;
 
-// The output kinds whose files get their tags once written; an Ogg Vorbis output gets them
-// as it is encoded (audio_vorbis_comments).
-enum class SongTagFormat { Mp3, Wma, Wav };
+// The output kinds whose files get their tags once written; MP3 and Ogg Vorbis outputs get
+// them as they are encoded (audio_mp3_tag_blocks, audio_vorbis_comments).
+enum class SongTagFormat { Wma, Wav };
 
 // Fills `tags` from an open decoding channel: a file's own tags, a module's title and
 // artist, a MIDI song's first track name and copyright, a CD track's number and CD-Text.
@@ -52,13 +52,25 @@ int audio_get_tags(uint32_t handle, SongTags* tags);
 
 // Writes `tags` into the finished file at `path`, a file of `format` made by this program,
 // without touching its audio data. Empty tags leave the file as it is. 1 on success, 0 when
-// the file could not be read or written.
+// the file could not be read or written completely (a full disk, say).
 //
 // Wav: a LIST/INFO chunk after the data chunk, so the 44-byte header stays where readers
 // expect it. Never for a WAV that is read raw to its end, such as the temporary WAV.
 int audio_write_tags(const char* path, SongTagFormat format, const SongTags& tags);
 
+// An MP3 output's tags as its encoder writes them: `front` (an ID3v2.4 tag, UTF-8 text)
+// before the first frame, `back` (an ID3v1 tag, only when the source had one) after the
+// last. Both empty for empty tags.
+struct Mp3TagBlocks {
+  std::vector<uint8_t> front;
+  std::vector<uint8_t> back;
+};
+// 1 on success, 0 when the tags could not be rendered.
+int audio_mp3_tag_blocks(const SongTags& tags, Mp3TagBlocks* blocks);
+
 // The Vorbis comments (name, value) that carry `tags` in an Ogg Vorbis stream: TITLE,
 // ARTIST, ..., TRACKNUMBER and TRACKTOTAL, and the cover as METADATA_BLOCK_PICTURE. For an
-// encoder to add to its comment header beside its own.
-std::vector<std::pair<std::string, std::string>> audio_vorbis_comments(const SongTags& tags);
+// encoder to add to its comment header beside its own. 1 on success, 0 when the comments
+// could not be rendered.
+using VorbisComments = std::vector<std::pair<std::string, std::string>>;
+int audio_vorbis_comments(const SongTags& tags, VorbisComments* comments);

@@ -20,7 +20,6 @@ int audio_write_tags(const char* path, SongTagFormat format, const SongTags& tag
   if (tags.empty()) return 1;
   try {
     switch (format) {
-      case SongTagFormat::Mp3: return audio_detail::WriteMp3Tags(path, tags) ? 1 : 0;
       case SongTagFormat::Wma: return audio_detail::WriteWmaTags(path, tags) ? 1 : 0;
       case SongTagFormat::Wav: return audio_detail::WriteWavTags(path, tags) ? 1 : 0;
     }
@@ -29,10 +28,22 @@ int audio_write_tags(const char* path, SongTagFormat format, const SongTags& tag
   return 0;
 }
 
-std::vector<std::pair<std::string, std::string>> audio_vorbis_comments(const SongTags& tags) {
+int audio_mp3_tag_blocks(const SongTags& tags, Mp3TagBlocks* blocks) {
+  if (blocks == nullptr) return 0;
   try {
-    return audio_detail::VorbisCommentsOf(tags);
+    *blocks = audio_detail::RenderMp3Tags(tags);
+    return 1;
   } catch (...) {
-    return {};
+    return 0;
+  }
+}
+
+int audio_vorbis_comments(const SongTags& tags, VorbisComments* comments) {
+  if (comments == nullptr) return 0;
+  try {
+    *comments = audio_detail::VorbisCommentsOf(tags);
+    return 1;
+  } catch (...) {
+    return 0;
   }
 }

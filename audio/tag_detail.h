@@ -34,12 +34,11 @@ bool ReadFileTags(const std::string& path, SongTags& tags);
 // A Standard MIDI File's first track name (title) and copyright notice.
 void ReadMidiTags(const std::vector<uint8_t>& file, SongTags& tags);
 
-// One writer per output kind that is tagged once written; each opens, changes and saves the
-// file at `path`.
-bool WriteMp3Tags(const std::string& path, const SongTags& tags);
+// One writer per output kind. MP3 and Ogg Vorbis: what the encoder writes with the audio.
+// WMA and WAV: the finished file at `path` changed in place; false when that failed.
+Mp3TagBlocks RenderMp3Tags(const SongTags& tags);
+VorbisComments VorbisCommentsOf(const SongTags& tags);
 bool WriteWmaTags(const std::string& path, const SongTags& tags);
 bool WriteWavTags(const std::string& path, const SongTags& tags);
-// The Ogg Vorbis output's comments, for its encoder's comment header.
-std::vector<std::pair<std::string, std::string>> VorbisCommentsOf(const SongTags& tags);
 
 }  // namespace audio_detail

@@ -21,11 +21,11 @@ std::string PictureBlock(const SongPicture& cover) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> VorbisCommentsOf(const SongTags& tags) {
+VorbisComments VorbisCommentsOf(const SongTags& tags) {
   TagLib::PropertyMap properties = PropertiesOf(tags);
   properties.erase("TRACKNUMBER");
   properties.erase("DISCNUMBER");
-  std::vector<std::pair<std::string, std::string>> comments;
+  VorbisComments comments;
   for (const auto& [key, values] : properties) {
     for (const TagLib::String& value : values)
       comments.emplace_back(key.to8Bit(true), value.to8Bit(true));

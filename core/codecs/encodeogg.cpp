@@ -65,12 +65,15 @@ class TVorbisState {
                               static_cast<long>(s.OGGBitrate) * 1000, -1) == 0;
   }
 
-  // Comment, analysis, block and stream state; false if libvorbis fails to start.
+  // Comment, analysis, block and stream state; false if libvorbis fails to start. The
+  // source's tags join the encoder's own comment.
   bool Start(int serial, const SongTags& tags) {
     vorbis_comment_init(&vc);
     commentReady_ = true;
     vorbis_comment_add_tag(&vc, "Encoder", "Ogg Vorbis encoder");
-    for (const auto& [name, value] : audio_vorbis_comments(tags))
+    VorbisComments comments;
+    if (!audio_vorbis_comments(tags, &comments)) return false;
+    for (const auto& [name, value] : comments)
       vorbis_comment_add_tag(&vc, name.c_str(), value.c_str());
     if (vorbis_analysis_init(&vd, &vi) != 0) return false;
     dspReady_ = true;

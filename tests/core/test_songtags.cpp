@@ -2,6 +2,7 @@
 // album, track numbers and the rest (read back by ffprobe, a reader of its own), Cyrillic
 // included, while the audio stays exactly what it is without tags; and a cover picture
 // survives a round trip through two formats.
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -12,6 +13,7 @@
 #include "codecs/convfunc.h"
 #include "encodedfixtures.h"
 #include "encodercheck.h"
+#include "encodertestkit.h"
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -301,6 +303,37 @@ class TestSongTags : public QObject {
     QCOMPARE(got, 1);
     QCOMPARE(QString::fromStdString(tags.title), text);
     QVERIFY(tags.had_id3v1);
+  }
+
+  // Tags that do not fit on the disk fail the conversion like audio that does not fit: no
+  // output, nothing half-written left behind, and the source kept although it was to go.
+  void tagsThatDoNotFitFailTheConversion_data() {
+    QTest::addColumn<QString>("format");
+    for (const char* format : {"mp3", "ogg", "wma", "wav"}) QTest::newRow(format) << format;
+  }
+  void tagsThatDoNotFitFailTheConversion() {
+    QFETCH(QString, format);
+    const std::string folder = folders_.music + "full-" + format.toStdString() + "/";
+    QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
+    const std::string source = folder + "long comment.mp3";
+    SongTags song = SongOf(TSource::Id3v23Mp3);
+    for (int i = 0; i < 60000; ++i) song.comment += "ж";  // 120 KB of text in every output
+    QVERIFY(WriteMp3Fixture(source, kRate, 2, MakeTone(kRate, 2, kRate / 4, 440.0)));
+    QVERIFY(TagMp3Id3v23Utf16(source, song));
+    const std::string before = ReadWholeFile(source);
+    MainFunc.FileList = {source};
+    ConvFunc.Options.OutputFormat = format.toStdString();
+    ConvFunc.Options.Delete = true;
+    // Room for the audio of every format (and the temporary WAV), not for the tags too.
+    const TLimitedRun run = RunWithFileSizeLimit(80000, [] {
+      MainFunc.ConvertAll();
+      return 0;
+    });
+    ConvFunc.Options.Delete = false;
+    MainFunc.FileList.clear();
+    QVERIFY(run.limited);
+    QCOMPARE(FilesIn(folder), (std::set<std::string>{"long comment.mp3"}));
+    QVERIFY(ReadWholeFile(source) == before);
   }
 
   // A CD track gets its number on the disc and the count, and CD-Text where the disc has it.
