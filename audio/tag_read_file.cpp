@@ -15,6 +15,10 @@
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
 #include "tag_detail.h"
 
 namespace audio_detail {
@@ -96,6 +100,41 @@ void TakeRiffInfo(TagLib::RIFF::Info::Tag* info, SongTags& tags) {
   }
 }
 
+struct FileClose {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// The file opened as the kind its first bytes show, for the kinds that say so plainly; null
+// for the others (MPEG audio, which has no fixed signature), which TagLib then judges by
+// name and content. A renamed file is thus read as what it is.
+std::unique_ptr<TagLib::File> OpenBySignature(const std::string& path) {
+  uint8_t head[64] = {};
+  {
+    std::unique_ptr<FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
+    if (!f || std::fread(head, 1, sizeof head, f.get()) < 16) return nullptr;
+  }
+  static constexpr uint8_t kAsfGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                           0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  const char* p = path.c_str();
+  const auto at = [&head](size_t offset, const char* text) {
+    const size_t n = std::strlen(text);
+    return offset + n <= sizeof head && std::memcmp(head + offset, text, n) == 0;
+  };
+  if (std::memcmp(head, kAsfGuid, sizeof kAsfGuid) == 0)
+    return std::make_unique<TagLib::ASF::File>(p, false);
+  if (at(0, "fLaC")) return std::make_unique<TagLib::FLAC::File>(p, false);
+  if (at(0, "RIFF") && at(8, "WAVE")) return std::make_unique<TagLib::RIFF::WAV::File>(p, false);
+  if (at(4, "ftyp")) return std::make_unique<TagLib::MP4::File>(p, false);
+  if (at(0, "OggS")) {
+    // The first packet follows the page header and its segment table.
+    const size_t packet = 27 + head[26];
+    if (at(packet, "\x01vorbis")) return std::make_unique<TagLib::Ogg::Vorbis::File>(p, false);
+    if (at(packet, "OpusHead")) return std::make_unique<TagLib::Ogg::Opus::File>(p, false);
+    if (at(packet, "\x7F" "FLAC")) return std::make_unique<TagLib::Ogg::FLAC::File>(p, false);
+  }
+  return nullptr;
+}
+
 void TakeCover(TagLib::File* file, SongTags& tags) {
   SongPicture& cover = tags.cover;
   bool front = false;
@@ -125,8 +164,10 @@ void TakeCover(TagLib::File* file, SongTags& tags) {
 bool ReadFileTags(const std::string& path, SongTags& tags) {
   PrepareTagLib();
   // The audio properties are the decoder's business; only the tags are read here.
-  TagLib::FileRef ref(path.c_str(), false);
-  TagLib::File* file = ref.file();
+  std::unique_ptr<TagLib::File> known = OpenBySignature(path);
+  TagLib::FileRef ref;
+  if (!known) ref = TagLib::FileRef(path.c_str(), false);
+  TagLib::File* file = known ? known.get() : ref.file();
   if (file == nullptr || !file->isValid()) return false;
   auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file);
   if (wav != nullptr && !wav->hasID3v2Tag() && wav->hasInfoTag())

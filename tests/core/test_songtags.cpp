@@ -305,6 +305,30 @@ class TestSongTags : public QObject {
     QVERIFY(tags.had_id3v1);
   }
 
+  // A renamed file's tags are read as what the file is, not what its name says.
+  void renamedSourceKeepsItsTags_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("ogg named mp3") << static_cast<int>(TSource::Ogg) << "renamed.mp3";
+    QTest::newRow("wma named ogg") << static_cast<int>(TSource::Wma) << "renamed.ogg";
+    QTest::newRow("flac named wav") << static_cast<int>(TSource::Flac) << "renamed.wav";
+    QTest::newRow("mp3 without extension") << static_cast<int>(TSource::Id3v23Mp3) << "renamed";
+  }
+  void renamedSourceKeepsItsTags() {
+    QFETCH(int, kind);
+    QFETCH(QString, name);
+    const std::string made = Source(static_cast<TSource>(kind), true, "r" + std::to_string(counter_++));
+    const std::string path = folders_.music + name.toStdString();
+    QVERIFY(std::rename(made.c_str(), path.c_str()) == 0);
+    QVERIFY(audio_init(0, 44100, 0, nullptr, nullptr));
+    SongTags tags;
+    const uint32_t h = OpenSource(path, AUDIO_FLAG_DECODE, AUDIO_FLAG_DECODE);
+    const int got = audio_get_tags(h, &tags);
+    audio_free();
+    QCOMPARE(got, 1);
+    QCOMPARE(tags.title, SongOf(static_cast<TSource>(kind)).title);
+  }
+
   // Tags that do not fit on the disk fail the conversion like audio that does not fit: no
   // output, nothing half-written left behind, and the source kept although it was to go.
   void tagsThatDoNotFitFailTheConversion_data() {
