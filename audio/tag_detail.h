@@ -12,7 +12,8 @@
 namespace audio_detail {
 
 // Makes TagLib read and write text the way this program wants: ID3v2 text frames in UTF-8,
-// and 8-bit ID3 text taken as Windows-1251 where it is plainly Cyrillic (see tag_text.cpp).
+// RIFF INFO in UTF-8, and 8-bit ID3 and INFO text taken as Windows-1251 where it is plainly
+// Cyrillic (see tag_text.cpp).
 // Safe to call from any thread, any number of times.
 void PrepareTagLib();
 
