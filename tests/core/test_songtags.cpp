@@ -1,7 +1,8 @@
 // Song tags: every source kind converted to every output format keeps its title, artist,
 // album, track numbers and the rest (read back by ffprobe, a reader of its own), Cyrillic
-// included, while the audio stays exactly what it is without tags; and a cover picture
-// survives a round trip through two formats.
+// included, while the audio stays exactly what it is without tags. Also: 8-bit text read
+// in the code page it was written in, renamed sources, a CD track's number and CD-Text,
+// tags that do not fit on the disk, and a cover picture through two formats and back.
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,7 +15,6 @@
 #include "encodedfixtures.h"
 #include "encodercheck.h"
 #include "encodertestkit.h"
-#include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "midifixture.h"
