@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "songtags.h"
+
 namespace audio_detail {
 
 // A decoding channel. Output is 16-bit signed interleaved PCM at `rate` and `chans`.
@@ -31,6 +33,9 @@ class Channel {
   // Bytes of silence delivered in place of data that would not decode, so that the
   // delivered length still equals length_bytes. 0 for a sound file.
   virtual uint64_t padded_bytes() const { return 0; }
+
+  // Adds what the source knows of the song to `tags`; nothing for a source without tags.
+  virtual void read_tags(SongTags& tags) const { (void)tags; }
 
  protected:
   // Fills as much of `bytes` (whole frames) as the source still has. Returns 0 only at the

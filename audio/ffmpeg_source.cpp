@@ -15,6 +15,7 @@ extern "C" {
 #include "audio.h"
 #include "channel.h"
 #include "stream_decoder.h"
+#include "tag_detail.h"
 
 namespace audio_detail {
 
@@ -137,6 +138,7 @@ class FfmpegChannel final : public Channel {
   bool open(const std::string& path, bool wma) {
     const InputKind kind = wma ? InputKind::Asf : InputKind::Stream;
     if (!decoder_.open(path, kind)) return false;
+    path_ = path;
     rate = decoder_.rate();
     chans = decoder_.chans();
     ctype = wma ? AUDIO_CTYPE_WMA : AUDIO_CTYPE_STREAM;
@@ -160,6 +162,8 @@ class FfmpegChannel final : public Channel {
   }
 
   uint64_t padded_bytes() const override { return padded_bytes_; }
+
+  void read_tags(SongTags& tags) const override { ReadFileTags(path_, tags); }
 
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
@@ -190,6 +194,7 @@ class FfmpegChannel final : public Channel {
 
  private:
   StreamDecoder decoder_;
+  std::string path_;
   std::vector<uint8_t> pending_;
   size_t pending_used_ = 0;
   bool decoder_done_ = false;

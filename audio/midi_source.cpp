@@ -14,6 +14,7 @@
 #include "audio.h"
 #include "channel.h"
 #include "sourcefile.h"
+#include "tag_detail.h"
 
 namespace audio_detail {
 namespace {
@@ -130,6 +131,8 @@ class MidiChannel : public Channel {
     length_bytes = rendered_ * frame_bytes();
     return Start();
   }
+
+  void read_tags(SongTags& tags) const override { ReadMidiTags(data_, tags); }
 
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {

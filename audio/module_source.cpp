@@ -57,6 +57,17 @@ uint32_t ModuleType(openmpt_module* mod) {
   return AUDIO_CTYPE_MOD;
 }
 
+// A metadata text of the module, UTF-8 whatever the tracker stored; "" when it has none.
+std::string Metadata(openmpt_module* mod, const char* key) {
+  const char* raw = openmpt_module_get_metadata(mod, key);
+  std::string text = raw ? raw : "";
+  openmpt_free_string(raw);
+  // Trackers pad their name fields with spaces.
+  const auto end = text.find_last_not_of(' ');
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
+
 // libopenmpt also reads a few things that are not tracker music (sample files, MIDI);
 // those belong to other openers.
 bool IsTrackerModule(openmpt_module* mod) {
@@ -88,6 +99,11 @@ class ModuleChannel : public Channel {
     length_bytes = frames * frame_bytes();
     mod_ = CreateModule(data_);
     return mod_ != nullptr;
+  }
+
+  void read_tags(SongTags& tags) const override {
+    tags.title = Metadata(mod_.get(), "title");
+    tags.artist = Metadata(mod_.get(), "artist");
   }
 
  protected:

@@ -12,6 +12,7 @@ packages=(
   libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev
   libmp3lame-dev
   libvorbis-dev libogg-dev
+  libtag1-dev
   fonts-dejavu-core
   xvfb xauth
   desktop-file-utils librsvg2-bin

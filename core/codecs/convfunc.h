@@ -6,6 +6,7 @@
 #include <string>
 
 #include "codecs/options.h"
+#include "songtags.h"
 
 enum : int32_t {
   STAGE_NONE = 0,
@@ -28,6 +29,9 @@ class TConvFunc {
   int32_t TotalPosition = 0;
   int32_t Stage = STAGE_NONE;
   TOptions Options;
+  // The tags of the source DecodeToWAV read last, for the output made from it: a WAV output
+  // gets them from DecodeToWAV itself, the other outputs from their encoder.
+  SongTags SourceTags;
 
   // Whole seconds of every source of MainFunc.FileList, or -1.
   int32_t MeasureTotalLength();

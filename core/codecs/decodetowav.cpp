@@ -74,6 +74,7 @@ bool WriteSizeField(FILE* f, long offset, uint64_t value) {
 
 int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& destination,
                                TOptions settings, int mode) {
+  SourceTags = SongTags();
   audio_set_config(1, 0);
   TAudioLibrary library(0, 44100, 0);
   if (!library.Ready()) return -1;
@@ -81,6 +82,7 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   TSourceHandle input(OpenSource(source, AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE,
                                  AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE));
   if (!input) return -2;
+  audio_get_tags(input.Get(), &SourceTags);
   CurrentLength = TruncToInt(audio_bytes_to_seconds(input.Get(), audio_get_length(input.Get())));
 
   uint32_t rate = 0, channels = 0;
@@ -129,7 +131,12 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
     return -3;
   const bool closed = std::fclose(file.release()) == 0;
   // A disk that filled up shows only now; the destination is then left as it was.
-  if (!closed || !partial.Commit()) return -3;
+  if (!closed) return -3;
+  // Mode 0 makes a WAV output; the other modes make the temporary WAV, which the encoders
+  // read raw to its end and which therefore carries no tags.
+  if (mode == 0 && !audio_write_tags(partial.Path().c_str(), SongTagFormat::Wav, SourceTags))
+    return -3;
+  if (!partial.Commit()) return -3;
 
   mixer.Reset();
   input.Reset();
