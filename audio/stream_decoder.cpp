@@ -1,6 +1,6 @@
 #include "stream_decoder.h"
 
-#include <sys/stat.h>
+#include "source_io.h"
 
 #include <cstring>
 
@@ -44,21 +44,30 @@ void layout_of(const AVChannelLayout& given, int channels, AVChannelLayout* out)
 }  // namespace
 
 InputPtr open_input_file(const std::string& path) {
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_size == 0) {
+  // FFmpeg reads through an I/O of our own, so that only a regular file is ever opened,
+  // and without blocking.
+  AVIOContext* io = open_source_io(path);
+  if (io == nullptr) return nullptr;
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) {
+    free_source_io(io);
     return nullptr;
   }
+  raw->pb = io;
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
   AVDictionary* raw_options = nullptr;
   av_dict_set(&raw_options, "protocol_whitelist", "file", 0);
   std::unique_ptr<AVDictionary, DictDeleter> options(raw_options);
-  // The "file:" prefix keeps a colon in the name from being read as a protocol.
+  // The name only guides the probe by its extension; the "file:" prefix keeps a colon in
+  // it from being read as a protocol.
   const std::string url = "file:" + path;
-  AVFormatContext* raw = nullptr;
   raw_options = options.release();
   const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &raw_options);
   options.reset(raw_options);
-  if (opened < 0) return nullptr;  // FFmpeg frees the context itself on failure
+  if (opened < 0) {  // FFmpeg frees the context itself on failure, but not our I/O
+    free_source_io(io);
+    return nullptr;
+  }
   InputPtr input(raw);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
   return input;
