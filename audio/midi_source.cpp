@@ -126,7 +126,10 @@ class MidiChannel : public Channel {
       }
     } while (rendered_ < maxFrames && Sounding());
     SetCountingMode(false);
-    if (!ok) return false;
+    // A song FluidSynth could not read (SMPTE timing, a header without tracks, a broken
+    // track) plays nothing, and so does a song that strikes no note: either would convert
+    // to silence.
+    if (!ok || !noteStruck_) return false;
     length_bytes = rendered_ * frame_bytes();
     return Start();
   }
@@ -156,11 +159,22 @@ class MidiChannel : public Channel {
     player_.reset(new_fluid_player(synth_.get()));
     if (!player_) return false;
     if (fluid_player_add_mem(player_.get(), data_.data(), data_.size()) != FLUID_OK) return false;
+    // The events the player parsed pass through here on their way to the synthesiser.
+    if (fluid_player_set_playback_callback(player_.get(), &MidiChannel::PlayEvent, this) !=
+        FLUID_OK)
+      return false;
     rendered_ = 0;
     eventsDoneAt_ = 0;
     eventsDone_ = false;
     blockTaken_ = kBlockFrames * 4;
     return fluid_player_play(player_.get()) == FLUID_OK;
+  }
+
+  static int PlayEvent(void* data, fluid_midi_event_t* event) {
+    auto* self = static_cast<MidiChannel*>(data);
+    if (fluid_midi_event_get_type(event) == 0x90 && fluid_midi_event_get_velocity(event) > 0)
+      self->noteStruck_ = true;
+    return fluid_synth_handle_midi_event(self->synth_.get(), event);
   }
 
   void SetCountingMode(bool counting) {
@@ -232,6 +246,7 @@ class MidiChannel : public Channel {
   uint64_t rendered_ = 0;                   // frames
   uint64_t eventsDoneAt_ = 0;
   bool eventsDone_ = false;
+  bool noteStruck_ = false;
   uint64_t delivered_ = 0;
 };
 

@@ -31,7 +31,8 @@ class TConvFunc {
 
   // Whole seconds of every source of MainFunc.FileList, or -1.
   int32_t MeasureTotalLength();
-  // 1 done; -1 library refused; -2 source not opened or no mixer; -3 destination not created.
+  // 1 done; -1 library refused; -2 source not opened, no mixer, or the source failed while
+  // decoded; -3 destination not created.
   int32_t DecodeToWAV(const std::string& source, const std::string& destination,
                       TOptions settings, int mode);
   // 0 done; -1 library refused; -2 temporary WAV not accepted; -3 files or LAME not set up.

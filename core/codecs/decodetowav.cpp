@@ -109,6 +109,9 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
     CheckCancel();
     PassBreak(5);
     const int32_t got = audio_get_data(mixer.Get(), buffer.data(), kPullBytes);
+    // The source failed midway (a file that shrank or could not be read): what was
+    // written is not the whole song and is not kept.
+    if (got < 0) return -2;
     if (got > 0) written = WriteAll(file.get(), buffer.data(), static_cast<size_t>(got)) && written;
     if (mode == 0)
       UpdateCounters(base, TruncToInt(audio_bytes_to_seconds(
