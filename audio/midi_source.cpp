@@ -24,8 +24,10 @@ constexpr size_t kMaxMidiBytes = 16u * 1024 * 1024;
 constexpr int kBlockFrames = 64;
 // Released notes have died away long before this; what still sounds then is cut.
 constexpr uint64_t kMaxTailSeconds = 10;
-// Only a broken file could play this long; the bound keeps it from rendering for ever.
-constexpr uint64_t kMaxSeconds = 2 * 3600;
+// Longer than any real song (a whole symphony movement in one file still plays well under
+// it), yet a broken file, say one delta of days, is counted in seconds and converts to a
+// WAV of 635 MB at most (44100 Hz stereo): the song is cut there.
+constexpr uint64_t kMaxSeconds = 3600;
 // FluidSynth's default gain of 0.2 leaves a typical General MIDI song well below full
 // scale; at 0.3 a dense arrangement (a dozen voices at full velocity, bass and drums)
 // peaks just under full scale.

@@ -20,8 +20,9 @@ constexpr uint32_t kDefaultRate = 44100;
 // hold it in memory.
 constexpr size_t kMaxModuleBytes = 128u * 1024 * 1024;
 // Song-end detection stops every module libopenmpt knows; this bound only keeps a
-// pathological file from rendering for ever.
-constexpr uint64_t kMaxSeconds = 3 * 3600;
+// pathological file (a pattern loop song-end detection misses) from rendering for hours.
+// The longest tracker songs play well under it; a module is cut there.
+constexpr uint64_t kMaxSeconds = 3600;
 constexpr size_t kRenderFrames = 4096;
 
 struct ModuleDeleter {

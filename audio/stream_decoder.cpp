@@ -14,6 +14,9 @@ namespace {
 
 constexpr uint32_t kMaxChannels = 32;
 constexpr int kMaxRate = 1000000;
+// No audio file is sampled this slowly; a header that claims it would, converted to a
+// usual rate, expand a small file into tens of gigabytes.
+constexpr int kMinRate = 1000;
 constexpr int kMaxFlushErrors = 64;
 
 bool is_asf_format(const char* name) {
@@ -112,7 +115,7 @@ bool StreamDecoder::open(const std::string& path, InputKind kind) {
   if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
 
   const int channels = codec_->ch_layout.nb_channels;
-  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate <= 0 ||
+  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate < kMinRate ||
       codec_->sample_rate > kMaxRate) {
     return false;
   }

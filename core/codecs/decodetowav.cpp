@@ -11,6 +11,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/freespace.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -88,6 +89,10 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   TSourceHandle mixer(mixer_create(rate, channels, AUDIO_FLAG_DECODE | AUDIO_FLAG_MIXER_END));
   // A mixer without its source would deliver nothing and the WAV would be empty.
   if (!mixer || !mixer_add_channel(mixer.Get(), input.Get(), 0)) return -2;
+
+  // The WAV's exact size is known now: when it cannot fit, the conversion fails before a
+  // byte is written instead of after filling the disk.
+  if (!FitsFreeSpace(destination, kWavHeaderBytes + audio_get_length(mixer.Get()))) return -3;
 
   // The WAV is written beside the destination under a name of its own and takes the
   // destination's place only when complete; the source is never written over.
