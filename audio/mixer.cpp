@@ -138,18 +138,26 @@ class MixerChannel final : public Channel {
     return filled;
   }
 
+  // The converter writes into a buffer of the mixer's own with room for all it can give
+  // back, so that it never keeps input back for want of room: libswresample's soxr path
+  // then crashes on the next call without input, the flush at the source's end.
   uint32_t pull_converted(uint8_t* buffer, uint32_t want) {
     const uint32_t out_frame = conv_chans_ * 2;
     const uint32_t in_frame = source_->frame_bytes();
-    const int out_room = static_cast<int>(want / out_frame);
-    int produced = 0;
-    while (produced < out_room && !flushed_) {
-      uint8_t* target = buffer + static_cast<size_t>(produced) * out_frame;
-      int made = 0;
+    uint32_t filled = 0;
+    while (filled < want) {
+      if (converted_taken_ < converted_.size()) {
+        const size_t take = std::min<size_t>(want - filled, converted_.size() - converted_taken_);
+        std::memcpy(buffer + filled, converted_.data() + converted_taken_, take);
+        converted_taken_ += take;
+        filled += static_cast<uint32_t>(take);
+        continue;
+      }
+      if (flushed_) break;
+      int64_t in_frames = 0;
       if (!source_done_) {
-        // Ask the source for about what the output still needs; the converter keeps any
-        // surplus for the next pull.
-        const int64_t need = av_rescale_rnd(out_room - produced, source_->rate, rate,
+        // Ask the source for about what the output still needs.
+        const int64_t need = av_rescale_rnd((want - filled) / out_frame, source_->rate, rate,
                                             AV_ROUND_UP) + 16;
         const uint32_t frames = static_cast<uint32_t>(std::min<int64_t>(need, kMaxSourceFrames));
         input_.resize(size_t{frames} * in_frame);
@@ -159,20 +167,26 @@ class MixerChannel final : public Channel {
           source_done_ = true;
           continue;
         }
-        const uint8_t* in = input_.data();
-        made = swr_convert(swr_.get(), &target, out_room - produced, &in,
-                           got / static_cast<int32_t>(in_frame));
-      } else {
-        made = swr_convert(swr_.get(), &target, out_room - produced, nullptr, 0);
-        if (made == 0) flushed_ = true;
+        in_frames = got / static_cast<int32_t>(in_frame);
       }
-      if (made < 0) {
-        if (produced > 0) break;
-        return UINT32_MAX;
-      }
-      produced += made;
+      fed_frames_ += static_cast<uint64_t>(in_frames);
+      const int64_t due = av_rescale_rnd(static_cast<int64_t>(fed_frames_), rate, source_->rate,
+                                         AV_ROUND_UP) -
+                          static_cast<int64_t>(made_frames_) + 64;
+      const int room = static_cast<int>(std::clamp<int64_t>(due, 64, INT32_MAX / out_frame));
+      converted_.resize(static_cast<size_t>(room) * out_frame);
+      converted_taken_ = 0;
+      uint8_t* target = converted_.data();
+      const uint8_t* in = input_.data();
+      const int made = source_done_
+                           ? swr_convert(swr_.get(), &target, room, nullptr, 0)
+                           : swr_convert(swr_.get(), &target, room, &in, static_cast<int>(in_frames));
+      converted_.resize(static_cast<size_t>(std::max(made, 0)) * out_frame);
+      if (made < 0) return filled > 0 ? filled : UINT32_MAX;
+      made_frames_ += static_cast<uint64_t>(made);
+      if (source_done_ && made == 0) flushed_ = true;
     }
-    return static_cast<uint32_t>(produced) * out_frame;
+    return filled;
   }
 
   std::shared_ptr<Channel> source_;
@@ -184,6 +198,10 @@ class MixerChannel final : public Channel {
   bool source_done_ = false;
   bool source_failed_ = false;
   bool flushed_ = false;
+  std::vector<uint8_t> converted_;
+  size_t converted_taken_ = 0;
+  uint64_t fed_frames_ = 0;   // source frames given to the converter
+  uint64_t made_frames_ = 0;  // frames it gave back
 };
 
 // Mixers of this thread, so that removing a source can find the mixer it is plugged into.
