@@ -133,7 +133,8 @@ class TestOpenSource : public QObject {
   // FIFO open, so an opener that blocked is both seen and released.
   void fifosAndDevicesInTheListDoNotBlock() {
     std::vector<std::string> fifos;
-    for (const char* name : {"pipe.mp3", "pipe.wma", "pipe.xm", "pipe.mid", "pipe.wav"}) {
+    for (const char* name :
+         {"pipe.mp3", "pipe.wma", "pipe.xm", "pipe.mid", "pipe.wav", "pipe.cue"}) {
       fifos.push_back(Path(name));
       QCOMPARE(mkfifo(fifos.back().c_str(), 0600), 0);
     }
@@ -152,6 +153,7 @@ class TestOpenSource : public QObject {
       }
     });
     MainFunc.FileList = fifos;
+    MainFunc.FileList.back() += "/Track01.cda";  // a track of a disc image that is a FIFO
     MainFunc.FileList.push_back("/dev/zero");
     MainFunc.FileList.push_back(Path("tone.mp3"));
     const int32_t seconds = ConvFunc.MeasureTotalLength();
