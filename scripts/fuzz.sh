@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 # Builds the libFuzzer targets with clang under AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs each for SECONDS (default 60), from the seed corpora the fixture makers write at
-# build time. Prints, per target, the executions, executions per second, the slowest input
-# and the peak memory; fails when a target finds a crash, a leak, a timeout or runs out of
-# memory (the input that did is kept in build-fuzz/fuzz/artifacts/).
+# and runs each (or the TARGETs named: source, config, encoders) for SECONDS (default 60),
+# from the seed corpora the fixture makers write at build time. Prints, per target, the
+# executions, executions per second, the slowest input and the peak memory; fails when a
+# target finds a crash, a leak, a timeout or runs out of memory (the input that did is kept
+# in build-fuzz/fuzz/artifacts/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(source config encoders)
 build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_FUZZ=ON \
@@ -20,7 +25,7 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 failed=0
 printf '%-14s %10s %8s %12s %8s  %s\n' target executions "exec/s" "slowest (s)" "rss MB" result
-for target in source config encoders; do
+for target in "${targets[@]}"; do
   # New inputs go to a corpus of the build folder, kept between runs; the seeds stay as made.
   corpus="$build/fuzz/corpus/$target"
   mkdir -p "$corpus"
