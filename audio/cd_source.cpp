@@ -4,6 +4,7 @@
 #include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -47,8 +48,13 @@ using DrivePtr = std::unique_ptr<cdrom_drive_t, DriveDeleter>;
 using ParanoiaPtr = std::unique_ptr<cdrom_paranoia_t, ParanoiaDeleter>;
 
 CdioPtr OpenDisc(const std::string& device) {
-  // An empty name would make libcdio pick a default drive of its own.
-  if (device.empty()) return nullptr;
+  // An empty name would make libcdio pick a default drive of its own. A drive is a block
+  // device and a disc image a regular file; anything else is no disc (the image readers
+  // would wait for ever on a FIFO).
+  struct stat st {};
+  if (device.empty() || ::stat(device.c_str(), &st) != 0 ||
+      !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)))
+    return nullptr;
   SilenceCdioLogging();
   return CdioPtr(cdio_open(device.c_str(), DRIVER_UNKNOWN));
 }

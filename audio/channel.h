@@ -61,6 +61,12 @@ bool library_ready();
 // audio_init sets the library ready; audio_free unsets it, releasing every channel.
 void set_library_ready(bool ready);
 
+// The longest a synthesised source (MIDI song, module) plays, in seconds: one hour, longer
+// than any real song, so that a broken file is cut there instead of rendering for hours.
+// Fuzzing lowers it (for this thread) so that every input takes milliseconds.
+uint64_t synthesis_limit_seconds();
+void set_synthesis_limit_seconds(uint64_t seconds);
+
 // Factories; each returns nullptr when it does not take the file.
 std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma);
 std::shared_ptr<Channel> open_module_channel(const std::string& path, uint32_t rate);

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "audio.h"
 #include "channel.h"
+#include "source_io.h"
 #include "stream_decoder.h"
 #include "tag_detail.h"
 
@@ -130,6 +131,7 @@ int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32
   std::vector<uint8_t> block;
   int64_t bytes = 0;
   while (decoder.next_block(block)) bytes += static_cast<int64_t>(block.size());
+  if (source_io_failed(decoder.input()->pb)) return -1;
   return bytes / (int64_t{chans} * 2);
 }
 
@@ -179,6 +181,10 @@ class FfmpegChannel final : public Channel {
       } else if (!decoder_done_) {
         pending_used_ = 0;
         decoder_done_ = !decoder_.next_block(pending_);
+      } else if (source_io_failed(decoder_.input()->pb)) {
+        // The file shrank or could not be read while it was decoded: the rest of the song
+        // is lost, and silence in its place would pass for a whole conversion.
+        return -1;
       } else {
         // Corrupt packets decoded to less than the packets promised: silence keeps the
         // delivered length equal to the reported one.

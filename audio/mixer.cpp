@@ -69,7 +69,8 @@ class MixerChannel final : public Channel {
     const uint32_t conv_want = want / frame_bytes() * conv_chans_ * 2;
     uint32_t filled =
         passthrough_ ? pull_direct(buffer, conv_want) : pull_converted(buffer, conv_want);
-    if (filled == UINT32_MAX) return -1;
+    // A source that failed has lost the rest of its sound: no silence stands in for it.
+    if (filled == UINT32_MAX || source_failed_) return -1;
     if (duplicate_mono_) {
       // Backwards, so that no sample is overwritten before it is copied.
       int16_t* samples = reinterpret_cast<int16_t*>(buffer);
@@ -143,6 +144,7 @@ class MixerChannel final : public Channel {
     while (filled < want && !source_done_) {
       const int32_t got = source_->pull(buffer + filled, want - filled);
       if (got <= 0) {
+        source_failed_ = got < 0;
         source_done_ = true;
         break;
       }
@@ -169,6 +171,7 @@ class MixerChannel final : public Channel {
         input_.resize(size_t{frames} * in_frame);
         const int32_t got = source_->pull(input_.data(), frames * in_frame);
         if (got <= 0) {
+          source_failed_ = got < 0;
           source_done_ = true;
           continue;
         }
@@ -195,6 +198,7 @@ class MixerChannel final : public Channel {
   bool duplicate_mono_ = false;
   uint32_t conv_chans_ = 0;
   bool source_done_ = false;
+  bool source_failed_ = false;
   bool flushed_ = false;
 };
 

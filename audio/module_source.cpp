@@ -19,9 +19,6 @@ constexpr uint32_t kDefaultRate = 44100;
 // A module larger than this is not a module anyone wants converted; refuse rather than
 // hold it in memory.
 constexpr size_t kMaxModuleBytes = 128u * 1024 * 1024;
-// Song-end detection stops every module libopenmpt knows; this bound only keeps a
-// pathological file from rendering for ever.
-constexpr uint64_t kMaxSeconds = 3 * 3600;
 constexpr size_t kRenderFrames = 4096;
 
 struct ModuleDeleter {
@@ -86,7 +83,10 @@ class ModuleChannel : public Channel {
   // delivery. The count is exact because the fresh copy renders the same frames.
   bool Measure() {
     std::vector<int16_t> scratch(kRenderFrames * 2);
-    const uint64_t maxFrames = kMaxSeconds * rate;
+    // Song-end detection stops every module libopenmpt knows; the bound only keeps a
+    // pathological file (a loop song-end detection misses) from rendering for hours. The
+    // longest tracker songs play well under it; a module is cut there.
+    const uint64_t maxFrames = synthesis_limit_seconds() * rate;
     uint64_t frames = 0;
     while (frames < maxFrames) {
       const size_t got =

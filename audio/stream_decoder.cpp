@@ -1,6 +1,6 @@
 #include "stream_decoder.h"
 
-#include <sys/stat.h>
+#include "source_io.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +15,9 @@ namespace {
 
 constexpr uint32_t kMaxChannels = 32;
 constexpr int kMaxRate = 1000000;
+// No audio file is sampled this slowly; a header that claims it would, converted to a
+// usual rate, expand a small file into tens of gigabytes.
+constexpr int kMinRate = 1000;
 constexpr int kMaxFlushErrors = 64;
 
 bool is_asf_format(const char* name) {
@@ -45,21 +48,30 @@ void layout_of(const AVChannelLayout& given, int channels, AVChannelLayout* out)
 }  // namespace
 
 InputPtr open_input_file(const std::string& path) {
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_size == 0) {
+  // FFmpeg reads through an I/O of our own, so that only a regular file is ever opened,
+  // and without blocking.
+  AVIOContext* io = open_source_io(path);
+  if (io == nullptr) return nullptr;
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) {
+    free_source_io(io);
     return nullptr;
   }
+  raw->pb = io;
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
   AVDictionary* raw_options = nullptr;
   av_dict_set(&raw_options, "protocol_whitelist", "file", 0);
   std::unique_ptr<AVDictionary, DictDeleter> options(raw_options);
-  // The "file:" prefix keeps a colon in the name from being read as a protocol.
+  // The name only guides the probe by its extension; the "file:" prefix keeps a colon in
+  // it from being read as a protocol.
   const std::string url = "file:" + path;
-  AVFormatContext* raw = nullptr;
   raw_options = options.release();
   const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &raw_options);
   options.reset(raw_options);
-  if (opened < 0) return nullptr;  // FFmpeg frees the context itself on failure
+  if (opened < 0) {  // FFmpeg frees the context itself on failure, but not our I/O
+    free_source_io(io);
+    return nullptr;
+  }
   InputPtr input(raw);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
   return input;
@@ -110,7 +122,7 @@ bool StreamDecoder::open(const std::string& path, InputKind kind) {
   if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
 
   const int channels = codec_->ch_layout.nb_channels;
-  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate <= 0 ||
+  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate < kMinRate ||
       codec_->sample_rate > kMaxRate) {
     return false;
   }

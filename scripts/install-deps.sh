@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake pkg-config make
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libopenmpt-dev

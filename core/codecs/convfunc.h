@@ -38,7 +38,8 @@ class TConvFunc {
   // Moves the counters past a listed source that the batch does not convert, by the whole
   // seconds MeasureTotalLength counted for it, so a finished batch still stands at 100 %.
   void CountAsDone(const std::string& path);
-  // 1 done; -1 library refused; -2 source not opened or no mixer; -3 destination not created.
+  // 1 done; -1 library refused; -2 source not opened, no mixer, or the source failed while
+  // decoded; -3 destination not created.
   int32_t DecodeToWAV(const std::string& source, const std::string& destination,
                       TOptions settings, int mode);
   // 0 done; -1 library refused; -2 temporary WAV not accepted; -3 files or LAME not set up.

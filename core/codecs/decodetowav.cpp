@@ -11,6 +11,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/freespace.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -91,6 +92,10 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   // A mixer without its source would deliver nothing and the WAV would be empty.
   if (!mixer || !mixer_add_channel(mixer.Get(), input.Get(), 0)) return -2;
 
+  // The WAV's exact size is known now: when it cannot fit, the conversion fails before a
+  // byte is written instead of after filling the disk.
+  if (!FitsFreeSpace(destination, kWavHeaderBytes + audio_get_length(mixer.Get()))) return -3;
+
   // The WAV is written beside the destination under a name of its own and takes the
   // destination's place only when complete; the source is never written over.
   TPartialFile partial(destination);
@@ -111,6 +116,9 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
     CheckCancel();
     PassBreak(5);
     const int32_t got = audio_get_data(mixer.Get(), buffer.data(), kPullBytes);
+    // The source failed midway (a file that shrank or could not be read): what was
+    // written is not the whole song and is not kept.
+    if (got < 0) return -2;
     if (got > 0) written = WriteAll(file.get(), buffer.data(), static_cast<size_t>(got)) && written;
     if (mode == 0)
       UpdateCounters(base, TruncToInt(audio_bytes_to_seconds(

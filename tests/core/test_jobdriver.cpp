@@ -24,6 +24,7 @@
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "main/uihooks.h"
+#include "midifixture.h"
 #include "runfolders.h"
 #include "wavfixture.h"
 
@@ -313,6 +314,40 @@ class TestJobDriver : public QObject {
     MainFunc.ConvertAll();
     QCOMPARE(Contents(music_ + "broken.ogg"), QByteArray("old output"));
     QVERIFY(Exists(source));
+  }
+
+  // Sources that would convert to silence, and sources whose end is lost while they are
+  // decoded (cut by another program), are failures: no output, and the source is kept
+  // although deletion is on.
+  void silenceIsNeverAConvertedSong_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("MIDI with SMPTE timing") << "smpte.mid";
+    QTest::newRow("MIDI header without a track") << "header.mid";
+    QTest::newRow("MIDI that strikes no note") << "quiet.mid";
+    QTest::newRow("WAV cut while decoded") << "cut.wav";
+    QTest::newRow("MP3 cut while decoded") << "cut.mp3";
+  }
+  void silenceIsNeverAConvertedSong() {
+    QFETCH(QString, name);
+    const std::string file = name.toStdString();
+    std::string source = music_ + file;
+    if (file == "smpte.mid") {
+      QVERIFY(WriteMidiFile(source, MidiScale(4), 0xE728));  // 25 frames of 40 ticks
+    } else if (file == "header.mid") {
+      WriteText(source, QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xe0", 14));
+    } else if (file == "quiet.mid") {
+      QVERIFY(WriteMidiFile(source, {}, 480, 500000, 960));
+    } else {
+      source = Tone(file, 8.0);
+      const off_t quarter = static_cast<off_t>(Contents(source).size() / 4);
+      EngineHooks.ProcessEvents = [&source, quarter] { truncate(source.c_str(), quarter); };
+    }
+    ConvFunc.Options.OutputFormat = "ogg";
+    ConvFunc.Options.Delete = true;
+    SetList({source});
+    MainFunc.ConvertAll();
+    QCOMPARE(FilesIn(music_), std::set<std::string>{file});
+    QCOMPARE(FilesIn(program_ + "temp"), std::set<std::string>{});
   }
 
   // Two sources whose outputs share one name: the second output replaces the first, so
