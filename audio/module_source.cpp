@@ -2,6 +2,7 @@
 #include <libopenmpt/libopenmpt.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -112,14 +113,15 @@ class ModuleChannel : public Channel {
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
     if (want == 0) return 0;
     const size_t frames = want / frame_bytes();
+    rendered_.resize(frames * 2);
     size_t done = 0;
     while (done < frames && !ended_) {
-      const size_t got = openmpt_module_read_interleaved_stereo(
-          mod_.get(), static_cast<int32_t>(rate), frames - done,
-          reinterpret_cast<int16_t*>(buffer) + done * 2);
+      const size_t got = openmpt_module_read_interleaved_float_stereo(
+          mod_.get(), static_cast<int32_t>(rate), frames - done, rendered_.data() + done * 2);
       if (got == 0) ended_ = true;
       done += got;
     }
+    ToDitheredPcm16(rendered_.data(), done * 2, reinterpret_cast<int16_t*>(buffer));
     // Should the second rendering end early, the measured length is still honoured.
     std::memset(buffer + done * frame_bytes(), 0, (frames - done) * frame_bytes());
     delivered_ += want;
@@ -127,10 +129,32 @@ class ModuleChannel : public Channel {
   }
 
  private:
+  // libopenmpt's own 16-bit dither draws fresh noise on every rendering, so the same module
+  // would never give the same bytes twice. The mix is taken as float instead and dithered
+  // here (triangular, two steps peak to peak) from a generator that starts alike every time.
+  void ToDitheredPcm16(const float* in, size_t samples, int16_t* out) {
+    for (size_t i = 0; i < samples; ++i) {
+      const float noise = NextUniform() - NextUniform();
+      const float scaled = in[i] * 32768.0f + noise;
+      const float clamped = std::clamp(scaled, -32768.0f, 32767.0f);
+      out[i] = static_cast<int16_t>(std::lrint(clamped));
+    }
+  }
+
+  // Uniform in [0, 1): a 32-bit xorshift, enough for dither and the same on every run.
+  float NextUniform() {
+    dither_state_ ^= dither_state_ << 13;
+    dither_state_ ^= dither_state_ >> 17;
+    dither_state_ ^= dither_state_ << 5;
+    return static_cast<float>(dither_state_ >> 8) * (1.0f / 16777216.0f);
+  }
+
   std::vector<uint8_t> data_;
   ModulePtr mod_;
   uint64_t delivered_ = 0;
   bool ended_ = false;
+  std::vector<float> rendered_;
+  uint32_t dither_state_ = 0x9E3779B9u;
 };
 
 }  // namespace
