@@ -23,6 +23,11 @@ namespace {
 
 constexpr long kWavHeaderBytes = 44;
 constexpr size_t kReadBytes = 4096;
+// Every band of libvorbis lies between 8 and 500 kbit/s. The search for a band's nearest edge
+// goes in whole kbit/s at most 1000 kbit/s away from the wish; a wish further off (a hand
+// edit of config.cfg) is refused as before.
+constexpr long kHighestBitrate = 1000 * 1000;
+constexpr long kBitrateSearchSteps = 1000;
 
 struct FileClose {
   void operator()(FILE* f) const { std::fclose(f); }
@@ -61,8 +66,24 @@ class TVorbisState {
       return vorbis_encode_init_vbr(&vi, s.OGGNumChannels, s.OGGFreq, quality) == 0;
     }
     if (s.OGGBitrate <= 0) return false;
-    return vorbis_encode_init(&vi, s.OGGNumChannels, s.OGGFreq, -1,
-                              static_cast<long>(s.OGGBitrate) * 1000, -1) == 0;
+    const long wanted = static_cast<long>(s.OGGBitrate) * 1000;
+    if (SetUpManaged(s, wanted)) return true;
+    // libvorbis holds each rate and channel count to a band of bitrates (44100 Hz mono stops
+    // at 240 kbit/s, 11025 Hz mono at 50), and the dialog offers more than every band
+    // holds. A wish outside the band is met by the band's nearest edge instead of no file.
+    for (long step = 1; step <= kBitrateSearchSteps; ++step) {
+      const long below = wanted - step * 1000, above = wanted + step * 1000;
+      if (below > 0 && SetUpManaged(s, below)) return true;
+      if (above <= kHighestBitrate && SetUpManaged(s, above)) return true;
+    }
+    return false;
+  }
+
+  // A fresh set-up at a managed bitrate; false when libvorbis refuses it.
+  bool SetUpManaged(const TOptions& s, long bitrate) {
+    vorbis_info_clear(&vi);
+    vorbis_info_init(&vi);
+    return vorbis_encode_init(&vi, s.OGGNumChannels, s.OGGFreq, -1, bitrate, -1) == 0;
   }
 
   // Comment, analysis, block and stream state; false if libvorbis fails to start. The
