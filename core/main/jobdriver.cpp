@@ -88,6 +88,8 @@ bool WrittenAgainLater(const std::vector<std::string>& list, size_t index, const
   return false;
 }
 
+}  // namespace
+
 // True when `destination` is the source of an entry after `index`, still waiting to be
 // read: writing there would destroy that source before it is converted.
 bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
@@ -98,6 +100,7 @@ bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
   return false;
 }
 
+namespace {
 // The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
 class TTemporaryWav {
  public:
@@ -154,6 +157,12 @@ bool SameFile(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool MayDeleteSource(const std::vector<std::string>& list, size_t index, const TOptions& options,
+                     bool fallback, const std::string& destination, bool converted) {
+  return converted && IsRegularFile(destination) && !SameFile(list[index], destination) &&
+         !WrittenAgainLater(list, index, options, fallback, destination);
+}
+
 void TMainFunc::ConvertAll() {
   bool fallback = false;
   std::string destination;  // kept from one file to the next
@@ -177,9 +186,8 @@ void TMainFunc::ConvertAll() {
     const bool converted = ConvertFile(source, destination);
     // Only a complete output that is a different file from the source, and that no later
     // file of the batch replaces, lets the source go.
-    if (ConvFunc.Options.Delete && converted && IsRegularFile(destination) &&
-        !SameFile(source, destination) &&
-        !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination)) {
+    if (ConvFunc.Options.Delete &&
+        MayDeleteSource(FileList, i, ConvFunc.Options, fallback, destination, converted)) {
       std::remove(source.c_str());
     }
   }

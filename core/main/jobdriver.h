@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "codecs/options.h"
 #include "main/mainfunc.h"
@@ -24,6 +25,17 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
 
 // True when both paths name one existing file (same device and inode), whatever the texts.
 bool SameFile(const std::string& a, const std::string& b);
+
+// True when `destination` is the source of an entry after `index`, still waiting to be
+// read: writing there would destroy that source before it is converted.
+bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
+                        const std::string& destination);
+
+// True when the source of entry `index` may be deleted after its conversion: only a complete
+// output (`converted`), that is a different file from the source and that no later entry of
+// the list replaces, lets it go.
+bool MayDeleteSource(const std::vector<std::string>& list, size_t index, const TOptions& options,
+                     bool fallback, const std::string& destination, bool converted);
 
 // Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included.
 class TBatchGuard {
