@@ -1,9 +1,12 @@
 #include "childjob.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -40,12 +43,12 @@ void Send(const std::string& line) {
 
 // Called by the engine between two passes; headless it is the only pass hook, so nothing
 // sleeps.
-void AfterPass(int& sentStage, int& sentPercent, bool& sentLength) {
+void AfterPass(int& sentStage, int& sentPercent, int& sentLength) {
   const int stage = ConvFunc.Stage;
-  if (!sentLength && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
+  if (sentLength == 0 && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
       ConvFunc.CurrentLength > 0) {
-    Send("length " + std::to_string(ConvFunc.CurrentLength));
-    sentLength = true;
+    sentLength = ConvFunc.CurrentLength;
+    Send("length " + std::to_string(sentLength));
   }
   const int percent = ConvFunc.CurrentProgress < 0 ? 0 : ConvFunc.CurrentProgress > 100 ? 100
                                                                   : ConvFunc.CurrentProgress;
@@ -62,6 +65,23 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
 }
 
+// True when the folder's file system has no room for `bytes` more. The conversion's own
+// files are gone by now, so the room it lacked is asked for again; the error of its failed
+// write is lost in the libraries' clean-up.
+bool LacksRoom(const std::string& folder, off_t bytes) {
+  const std::string probe = folder + "/room";
+  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == ENOSPC || errno == EDQUOT;
+  int error = fallocate(fd, 0, 0, bytes) == 0 ? 0 : errno;
+  if (error == EOPNOTSUPP) {
+    struct statvfs room;
+    error = fstatvfs(fd, &room) == 0 && off_t(room.f_bavail * room.f_frsize) < bytes ? ENOSPC : 0;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
 bool OpensAsAudio(const std::string& source) {
   audio_set_config(1, 10);
   TAudioLibrary library(-1, 44100, 0x100);
@@ -70,12 +90,15 @@ bool OpensAsAudio(const std::string& source) {
   return bool(handle);
 }
 
-// Why a conversion that returned no output failed, in words.
-std::string Diagnose(const std::string& source, const std::string& destination, int writeError,
-                     int lastStage, bool lengthKnown) {
+// Why a conversion that returned no output failed, in words. `staging` still exists.
+std::string Diagnose(const std::string& source, const std::string& destination,
+                     const std::string& staging, int lastStage, int lengthSeconds) {
   if (access(source.c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
-  if (writeError == ENOSPC || writeError == EDQUOT || writeError == EFBIG || writeError == EIO)
-    return "cannot write to " + FolderOf(destination) + ": " + ErrorText(writeError);
+  // The intermediate WAV is the largest file of a conversion: at most 48000 Hz stereo.
+  const off_t wavBytes = off_t(std::max(lengthSeconds, 5)) * 48000 * 4;
+  if (LacksRoom(staging, wavBytes))
+    return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
+  const bool lengthKnown = lengthSeconds > 0;
   if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";
   if (lastStage >= STAGE_MP3 && lastStage <= STAGE_WMA) return "the encoder failed";
   return "cannot be decoded";
@@ -95,19 +118,17 @@ void RunChildJob(const std::string& source, const std::string& destination,
   const std::string staged = staging + "/output." + options.OutputFormat;
   ConvFunc.Options = options;
   int sentStage = -1, sentPercent = -1;
-  bool sentLength = false;
+  int sentLength = 0;  // seconds
   EngineHooks.ProcessEvents = [&] { AfterPass(sentStage, sentPercent, sentLength); };
   EngineHooks.Sleep = nullptr;
 
   std::string result;
   try {
-    errno = 0;
     const bool converted = MainFunc.ConvertFile(source, staged);
-    const int writeError = errno;
     if (CancelRequested) {
       result = "cancelled";
     } else if (!converted) {
-      result = "failed " + Diagnose(source, destination, writeError, sentStage, sentLength);
+      result = "failed " + Diagnose(source, destination, staging, sentStage, sentLength);
     } else if (std::rename(staged.c_str(), destination.c_str()) != 0) {
       result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
     } else {
