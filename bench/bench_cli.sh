@@ -12,8 +12,9 @@ build=${1:?usage: bench/bench_cli.sh BUILD_DIR [WORK_DIR]}
 convert=$(realpath "$build/bin/orvik-convert")
 work=${2:-$(mktemp -d /tmp/orvik-bench.XXXXXX)}
 mkdir -p "$work/src"
-files=20
-seconds=180
+# A quick check of the script itself: BENCH_FILES=2 BENCH_SECONDS=5 with another WORK_DIR.
+files=${BENCH_FILES:-20}
+seconds=${BENCH_SECONDS:-180}
 
 # Tones of a chord a little apart per file over pink noise: material encoders work at, not a
 # silence or a pure tone. Even files are WAV, odd ones MP3 (LAME, 192 kbit/s).
@@ -34,6 +35,7 @@ for i in $(seq 1 $files); do
 done
 
 # Settings of a first run, so nothing of a config.cfg beside the build (a deletion) applies.
+# (The last line is written without a line feed, as the window writes it.)
 cat > "$work/config.cfg" <<'CFG'
 [Main]
 OutputFormat=mp3
@@ -63,12 +65,20 @@ Delete=0
 [Messages]
 ReadOnlyWarn=0
 CFG
+truncate -s -1 "$work/config.cfg"
 
-# Runs a command under /usr/bin/time; prints "WALL CPU".
+# measure LABEL COMMAND...: runs the command under /usr/bin/time; prints "WALL CPU", and
+# says it with the label on standard error as soon as it is known. A failed command stops
+# the script.
 measure() {
-  local times="$work/times"
-  /usr/bin/time -f '%e %U %S' -o "$times" "$@" >/dev/null
-  awk '{ printf "%.2f %.2f", $1, $2 + $3 }' "$times"
+  local label=$1 times="$work/times"
+  shift
+  if ! /usr/bin/time -f '%e %U %S' -o "$times" "$@" >/dev/null; then
+    echo "failed: $*" >&2
+    kill $$
+  fi
+  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$times"
+  awk -v what="$label" '{ printf "  %s: wall %.2f s, CPU %.2f s\n", what, $1, $2 + $3 }' "$times" >&2
 }
 
 # One ffmpeg per source, as a user would script it; "$1" the extension, the rest its options.
@@ -88,12 +98,16 @@ run_row() {
   local out="$work/out"
   rm -rf "$out" && mkdir -p "$out"
   # shellcheck disable=SC2086
-  read -r ow oc < <(measure "$convert" --config "$work/config.cfg" -q -j 2 $ours -o "$out" "$work/src")
+  read -r ow oc < <(measure "$label, orvik-convert -j 2" "$convert" --config "$work/config.cfg" -q -j 2 $ours -o "$out" "$work/src")
   [[ $(ls "$out" | wc -l) == "$files" ]] || { echo "orvik-convert did not write $files files" >&2; exit 1; }
   rm -rf "$out" && mkdir -p "$out"
-  read -r sw sc < <(measure bash -c "for s in '$work'/src/*; do ffmpeg_one \"\$s\" '$out' $ext $theirs; done")
+  # shellcheck disable=SC2016,SC2086
+  read -r sw sc < <(measure "$label, ffmpeg one by one" bash -c 'for s in "$1"/src/*; do ffmpeg_one "$s" "${@:2}"; done' \
+                      _ "$work" "$out" "$ext" $theirs)
   rm -rf "$out" && mkdir -p "$out"
-  read -r pw pc < <(measure bash -c "ls '$work'/src/* | xargs -P 2 -I{} bash -c 'ffmpeg_one \"\$1\" \"$out\" $ext $theirs' _ {}")
+  # shellcheck disable=SC2016,SC2086
+  read -r pw pc < <(measure "$label, ffmpeg -P 2" bash -c 'ls "$1"/src/* | xargs -P 2 -I{} bash -c '"'"'ffmpeg_one "$@"'"'"' _ {} "${@:2}"' \
+                      _ "$work" "$out" "$ext" $theirs)
   awk -v l="$label" -v ow="$ow" -v oc="$oc" -v sw="$sw" -v sc="$sc" -v pw="$pw" -v pc="$pc" 'BEGIN {
     printf "| %s | %.1f s / %.1f s | %.1f s / %.1f s | %.1f s / %.1f s | %.2f | %.2f | %.2f |\n",
       l, ow, oc, sw, sc, pw, pc, ow / sw, ow / pw, oc / ((sc + pc) / 2) }'

@@ -27,7 +27,11 @@ namespace {
 int ReportFd = -1;
 
 void Send(const std::string& line) {
-  const std::string text = line + "\n";
+  std::string text = line;
+  // One message, one line, whatever a library's text holds.
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  text += '\n';
   size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = write(ReportFd, text.data() + written, text.size() - written);

@@ -1,5 +1,6 @@
 // orvik-convert: converts whole folders from the terminal, on every core, with the settings
 // and the safety rules of the window.
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,7 +52,10 @@ bool ReadSettings(const std::string& configFile, std::string& error) {
   return true;
 }
 
+// The cores this process may run on (taskset and cpusets included), not all of the machine's.
 int DefaultJobs() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : int(cores);
 }
