@@ -1,8 +1,11 @@
 // orvik-convert run as a user runs it: usage errors, a batch with a file that is not audio,
 // a batch interrupted by Ctrl+C, a conversion process that dies, and the window's safety
 // rules for shared output names and deleted sources.
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -42,8 +45,26 @@ QStringList EntriesOf(const std::string& folder) {
                                    QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool MakeTone(const std::string& path, uint32_t rate, uint16_t channels, double seconds) {
-  return WriteWav(path, rate, channels, ::MakeTone(rate, channels, uint64_t(rate * seconds), kTone));
+bool MakeTone(const std::string& path, uint32_t rate, uint16_t channels, double seconds,
+              double frequency = kTone) {
+  return WriteWav(path, rate, channels,
+                  ::MakeTone(rate, channels, uint64_t(rate * seconds), frequency));
+}
+
+bool WriteText(const std::string& path, const QByteArray& text) {
+  QFile file(Q(path));
+  return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// "name:frequency" for every file of a folder, the tone rounded to 100 Hz: which source
+// became which output.
+QStringList TonesIn(const std::string& folder) {
+  QStringList tones;
+  for (const QString& name : EntriesOf(folder)) {
+    const TWavData data = DecodeBack(folder + "/" + name.toStdString());
+    tones << name + ":" + QString::number(data.ok ? std::lround(ToneFrequency(data) / 100) * 100 : -1);
+  }
+  return tones;
 }
 
 // The output decodes, holds the tone and lasts as long as its source.
@@ -161,9 +182,7 @@ class TConvertTest : public QObject {
   void batchWithAFileThatIsNotAudio() {
     const std::string music = NewFolder(), out = NewFolder() + "out";
     QVERIFY(MakeTone(music + "a.wav", 44100, 2, 2.0));
-    QFile text(Q(music + "b.mp3"));
-    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not sound at all") > 0);
-    text.close();
+    QVERIFY(WriteText(music + "b.mp3", "not sound at all"));
     QVERIFY(WriteMp3Fixture(music + "c.mp3", 22050, 1, ::MakeTone(22050, 1, 22050 * 3 / 2, kTone)));
     const QByteArray before = Contents(music + "a.wav") + Contents(music + "c.mp3");
 
@@ -240,9 +259,7 @@ class TConvertTest : public QObject {
     QVERIFY(MakeTone(music + "x.wav", 44100, 2, 1.0));
     QVERIFY(WriteMp3Fixture(music + "x.mp3", 44100, 2, ::MakeTone(44100, 2, 44100, kTone)));
     QVERIFY(MakeTone(music + "y.wav", 44100, 1, 1.0));
-    QFile text(Q(music + "z.wav"));
-    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("RIFF but no more") > 0);
-    text.close();
+    QVERIFY(WriteText(music + "z.wav", "RIFF but no more"));
     const QByteArray x = Contents(music + "x.mp3");
     const TRun run = Run({"-f", "wma", "--delete", "-j", "2", Q(music + "x.wav"),
                           Q(music + "x.mp3"), Q(music + "y.wav"), Q(music + "z.wav")});
@@ -256,6 +273,102 @@ class TConvertTest : public QObject {
     QCOMPARE(Contents(music + "x.mp3"), x);
     CheckOutput(music + "x.wma", 1.0);
     CheckOutput(music + "y.wma", 1.0);
+  }
+
+  void outputNames_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("outputs");
+    // The folder holds C.WAV (300 Hz), a.mp3 (500), b.wav (700), sub/c.wav (900), and what
+    // a walk leaves out: notes.txt and .hidden.wav. Byte order puts C.WAV first.
+    QTest::newRow("walk, source names") << QStringList{"-f", "wav", "MUSIC"}
+                                        << QStringList{"C.wav:300", "a.wav:500", "b.wav:700"};
+    QTest::newRow("walk, track names") << QStringList{"-n", "track", "-f", "wav", "MUSIC"}
+                                       << QStringList{"Track1.wav:300", "Track2.wav:500", "Track3.wav:700"};
+    QTest::newRow("recursive, numbers") << QStringList{"-rn", "number", "-f", "wav", "MUSIC"}
+                                        << QStringList{"1.wav:300", "2.wav:500", "3.wav:700", "4.wav:900"};
+    QTest::newRow("list with CR LF and a blank line")
+        << QStringList{"-n", "number", "-f", "wav", "--from", "LIST"}
+        << QStringList{"1.wav:900", "2.wav:700"};
+    QTest::newRow("format from the settings file") << QStringList{"MUSIC/b.wav"}
+                                                   << QStringList{"b.mp3:700"};
+  }
+
+  // Folders are walked in name order with only the source extensions; the window's naming
+  // rules number files by their place in the batch.
+  void outputNames() {
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, outputs);
+    const std::string music = NewFolder() + "music", out = NewFolder() + "out";
+    QVERIFY(QDir().mkpath(Q(music + "/sub")));
+    QVERIFY(MakeTone(music + "/C.WAV", 22050, 1, 0.5, 300));
+    QVERIFY(WriteMp3Fixture(music + "/a.mp3", 44100, 2, ::MakeTone(44100, 2, 22050, 500)));
+    QVERIFY(MakeTone(music + "/b.wav", 44100, 2, 0.5, 700));
+    QVERIFY(MakeTone(music + "/sub/c.wav", 32000, 2, 0.5, 900));
+    QVERIFY(MakeTone(music + "/.hidden.wav", 44100, 1, 0.5, 1100));
+    QVERIFY(WriteText(music + "/notes.txt", "not a source"));
+    QVERIFY(WriteText(music + "/list", Q(music + "/sub/c.wav\r\n\n" + music + "/b.wav\n").toUtf8()));
+    args.replaceInStrings("MUSIC", Q(music)).replaceInStrings("LIST", Q(music + "/list"));
+    const TRun run = Run(args << "-o" << Q(out));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(TonesIn(out), outputs);
+  }
+
+  // An output that would replace a source still waiting is not written; one that replaces
+  // a source earlier in the batch waits until that source has been converted.
+  void outputsNeverReplaceUnconvertedSources() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "2.wav", 44100, 2, 3.0, 500));
+    QVERIFY(MakeTone(music + "z.wav", 44100, 2, 0.5, 900));
+    // 2.wav becomes 1.wav; z.wav becomes 2.wav, but only once 2.wav has been read.
+    const TRun first = Run({"-n", "number", "-f", "wav", "-j", "2", Q(music + "2.wav"), Q(music + "z.wav")});
+    QVERIFY2(first.exitCode == 0, qPrintable(first.err));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:900", "z.wav:900"}));
+
+    // 2.wav would become 1.wav, the next source: it is kept and reported. 1.wav would then
+    // become 2.wav, a source that was not converted: it is kept and reported too.
+    QVERIFY(MakeTone(music + "1.wav", 44100, 2, 0.5, 300));
+    const TRun second = Run({"-n", "number", "-f", "wav", Q(music + "2.wav"), Q(music + "1.wav")});
+    QCOMPARE(second.exitCode, 1);
+    QVERIFY2(second.err.contains(Q(music + "2.wav: its output " + music +
+                                   "1.wav would replace a source that waits to be converted")),
+             qPrintable(second.err));
+    QVERIFY(second.err.contains(Q(music + "1.wav: its output " + music + "2.wav would replace " +
+                                  music + "2.wav, which was not converted")));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:300", "2.wav:900", "z.wav:900"}));
+  }
+
+  // On a terminal: a live line per running file and a total line, redrawn in place, then
+  // the summary.
+  void liveReportOnATerminal() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "a.wav", 44100, 2, 2.0));
+    QVERIFY(MakeTone(music + "b.wav", 44100, 2, 2.0));
+    const QByteArray program = ORVIK_CONVERT, config = QByteArray::fromStdString(config_),
+                     folder = QByteArray::fromStdString(music);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+      execl(program.constData(), "orvik-convert", "--config", config.constData(), "-f", "ogg",
+            folder.constData(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    QByteArray screen;
+    char buffer[4096];
+    for (pollfd p{terminal, POLLIN, 0}; poll(&p, 1, 60000) > 0;) {
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n <= 0) break;  // EIO once the program has ended
+      screen.append(buffer, n);
+    }
+    close(terminal);
+    int status = 0;
+    QCOMPARE(waitpid(pid, &status, 0), pid);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    QVERIFY2(screen.contains("0 of 2 files, 0.0 min of audio done"), screen.constData());
+    QVERIFY(screen.contains("%  ") && screen.contains(folder + "a.wav"));
+    QVERIFY(screen.contains("\033[J"));  // the live lines are drawn over, not scrolled
+    QVERIFY(screen.contains("2 converted; 0.1 min of audio"));
+    QCOMPARE(EntriesOf(music), (QStringList{"a.ogg", "a.wav", "b.ogg", "b.wav"}));
   }
 };
 
