@@ -9,6 +9,18 @@
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QString::fromUtf8(kApplicationTitle));
+  // Every window without an icon of its own shows the program's.
+  setWindowIcon(ProgramIcon());
+  // Ties the windows to the menu entry orvik-converter.desktop (the Wayland app id).
+  setDesktopFileName(QStringLiteral("orvik-converter"));
+}
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {48, 256}) {
+    icon.addFile(QStringLiteral(":/icons/orvik-converter-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QIcon>
 
 #include <exception>
 #include <functional>
@@ -18,6 +19,9 @@ class TApplication : public QApplication {
 
 // The application's title, also the caption of the error box.
 inline constexpr const char* kApplicationTitle = "Orvik Converter";
+
+// The program's icon, drawn from the SVG at 48 and 256 pixels and built into the program.
+QIcon ProgramIcon();
 
 // Shows `message` in a critical box captioned with the application's title (through
 // UiHooks.MessageBox when installed).

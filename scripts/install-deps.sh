@@ -14,6 +14,7 @@ packages=(
   libvorbis-dev libogg-dev
   fonts-dejavu-core
   xvfb xauth
+  desktop-file-utils librsvg2-bin
   ffmpeg vorbis-tools oggz-tools
 )
 

@@ -1,0 +1,31 @@
+#include "startfiles.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "application.h"
+#include "main/listops.h"
+
+std::vector<std::string> StartFilePaths(const std::vector<std::string>& arguments) {
+  std::vector<std::string> files;
+  for (const std::string& argument : arguments) {
+    if (argument.empty()) continue;
+    std::error_code error;
+    // The dialog hands over clean absolute paths; "./a.mp3" and "a.mp3" name one entry.
+    const std::filesystem::path path =
+        std::filesystem::absolute(argument, error).lexically_normal();
+    if (error) continue;
+    // Only regular files (links followed): a FIFO or a device would block the batch.
+    if (!std::filesystem::is_regular_file(path, error)) continue;
+    files.push_back(path.native());
+  }
+  return files;
+}
+
+void AddStartFiles(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  RunGuarded([&arguments] {
+    const std::vector<std::string> files = StartFilePaths(arguments);
+    if (!files.empty()) AppendSourcePaths(files);
+  });
+}

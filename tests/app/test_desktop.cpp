@@ -1,0 +1,189 @@
+// The program as a desktop program: files named on the command line reach the conversion
+// list as the file-open dialog's would, once the main window has read config.cfg; every
+// window shows the program's icon; the end of the session closes it as "Выход" would.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "about.h"
+#include "application.h"
+#include "codecs/convfunc.h"
+#include "main/mainfunc.h"
+#include "main/paths.h"
+#include "main/uihooks.h"
+#include "mainform.h"
+#include "options.h"
+#include "progress.h"
+#include "qthooks.h"
+#include "readonlywarnbox.h"
+#include "startfiles.h"
+#include "terminatesignal.h"
+
+namespace {
+
+// Made through the C library, so a name that is not UTF-8 keeps its bytes.
+bool MakeFile(const QByteArray& path) {
+  std::FILE* file = std::fopen(path.constData(), "wb");
+  if (!file) return false;
+  const bool written = std::fputs("ID3", file) >= 0;
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+class TestDesktop : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QByteArray root_;  // the test folder with a trailing "/", as bytes
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    root_ = QFile::encodeName(dir_.path()) + "/";
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    QVERIFY(QDir().mkpath(QString::fromUtf8("Музыка/альбом")));
+    QVERIFY(QDir().mkpath("folder.mp3"));
+    for (const QByteArray& name : {QByteArray("a.mp3"), QByteArray("b.wav"),
+                                  QByteArray("Музыка/Песня № 1 (живьём).mp3"),
+                                  QByteArray("\xff\xfe-latin1.ogg")}) {
+      QVERIFY(MakeFile(root_ + name));
+    }
+    QVERIFY(QFile::link(dir_.filePath("a.mp3"), dir_.filePath("link.mp3")));
+    InstallWindowHooks();
+    SetProgramDirForTesting(root_.toStdString());
+    // config.cfg is read by the main window before the files arrive.
+    QFile config(dir_.filePath("config.cfg"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[Main]\nOutputFormat=ogg\n");
+  }
+
+  void cleanupTestCase() { SetProgramDirForTesting(""); }
+
+  // Arguments relative to the test folder; expected entries are paths in it.
+  void argumentsReachTheList_data() {
+    QTest::addColumn<QByteArrayList>("arguments");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::newRow("none") << QByteArrayList{} << QByteArrayList{};
+    QTest::newRow("absolute files in order")
+        << QByteArrayList{root_ + "b.wav", root_ + "a.mp3"} << QByteArrayList{"b.wav", "a.mp3"};
+    QTest::newRow("relative paths become clean absolute ones")
+        << QByteArrayList{"a.mp3", "./Музыка/альбом/../../b.wav"}
+        << QByteArrayList{"a.mp3", "b.wav"};
+    QTest::newRow("a missing file is skipped")
+        << QByteArrayList{"missing.mp3", "a.mp3"} << QByteArrayList{"a.mp3"};
+    QTest::newRow("folders are skipped, even one named like a file")
+        << QByteArrayList{"folder.mp3", root_ + "Музыка", "a.mp3"} << QByteArrayList{"a.mp3"};
+    QTest::newRow("cyrillic path with blanks and signs")
+        << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"}
+        << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"};
+    QTest::newRow("a name that is not UTF-8 keeps its bytes")
+        << QByteArrayList{"\xff\xfe-latin1.ogg"} << QByteArrayList{"\xff\xfe-latin1.ogg"};
+    QTest::newRow("a link is listed under its own name")
+        << QByteArrayList{"link.mp3"} << QByteArrayList{"link.mp3"};
+    QTest::newRow("repeats keep their last place, as from the dialog")
+        << QByteArrayList{"a.mp3", "b.wav", root_ + "a.mp3"} << QByteArrayList{"b.wav", "a.mp3"};
+    QTest::newRow("empty and option-like arguments are no files")
+        << QByteArrayList{"", "--", "-style", "a.mp3"} << QByteArrayList{"a.mp3"};
+  }
+
+  void argumentsReachTheList() {
+    QFETCH(QByteArrayList, arguments);
+    QFETCH(QByteArrayList, expected);
+    TForm1 form;
+    Form1 = &form;
+    QCOMPARE(ConvFunc.Options.OutputFormat, std::string("ogg"));
+
+    QByteArrayList argv_bytes{"orvik-converter"};
+    argv_bytes += arguments;
+    std::vector<char*> argv;
+    for (QByteArray& argument : argv_bytes) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    AddStartFiles(static_cast<int>(argv.size()) - 1, argv.data());
+
+    std::vector<std::string> want;
+    for (const QByteArray& name : expected) want.push_back((root_ + name).toStdString());
+    QCOMPARE(MainFunc.FileList, want);
+    QCOMPARE(MainFunc.Rows.Items, want);
+    Form1 = nullptr;
+  }
+
+  void everyWindowShowsTheProgramIcon() {
+    const QIcon icon = ProgramIcon();
+    for (const int size : {48, 256}) {
+      const QImage image = icon.pixmap(size).toImage();
+      QCOMPARE(image.size(), QSize(size, size));
+      // The tile's winter blue at its middle, not a blank or missing picture.
+      const QColor middle = image.pixelColor(size / 8, size / 2);
+      QVERIFY2(middle.blue() > middle.red() + 40 && middle.alpha() == 255,
+               qPrintable(middle.name()));
+    }
+    TForm1 form;
+    Form1 = &form;
+    TProgressBox progress;
+    TOptionsBox options(&form);
+    TAboutBox about(&form);
+    TReadOnlyWarningBox warning(&form);
+    for (QWidget* window : std::vector<QWidget*>{&form, &progress, &options, &about, &warning}) {
+      QCOMPARE(window->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+    }
+    QCOMPARE(QApplication::windowIcon().availableSizes().size(), 2);
+    Form1 = nullptr;
+  }
+
+  void sessionEndClosesLikeExit_data() {
+    QTest::addColumn<bool>("mainWindowShown");
+    QTest::addColumn<bool>("dialogOpen");
+    QTest::addColumn<bool>("batchRunning");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("main window alone") << true << false << false << true;
+    QTest::newRow("settings dialog open") << true << true << false << true;
+    // A finished batch: its progress window waits for OK, the main window is hidden.
+    QTest::newRow("hidden main window") << false << true << false << true;
+    QTest::newRow("batch running") << false << true << true << false;
+  }
+
+  void sessionEndClosesLikeExit() {
+    QFETCH(bool, mainWindowShown);
+    QFETCH(bool, dialogOpen);
+    QFETCH(bool, batchRunning);
+    QFETCH(bool, closes);
+    TForm1 form;
+    Form1 = &form;
+    TOptionsBox dialog(&form);
+    form.setVisible(mainWindowShown);
+    dialog.setVisible(dialogOpen);
+    const QString config = dir_.filePath("config.cfg");
+    const QString wav = QFile::decodeName(TemporaryWavPath().c_str());
+    QVERIFY(QFile::remove(config));
+    QVERIFY(QDir().mkpath(dir_.filePath("temp")) && MakeFile(QFile::encodeName(wav)));
+    MainFunc.BatchRunning = batchRunning;
+
+    QCOMPARE(CloseProgramWindows(), closes);
+    MainFunc.BatchRunning = false;
+    QCOMPARE(QFile::exists(config), closes);
+    QCOMPARE(QFile::exists(wav), !closes);
+    QCOMPARE(dialog.isVisible(), dialogOpen && !closes);
+    QVERIFY(!form.isVisible() || !closes);
+    Form1 = nullptr;
+    QVERIFY(QFile::remove(wav) || closes);
+    // The next case starts from the same settings.
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Main]\nOutputFormat=ogg\n");
+  }
+};
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  TestDesktop test;
+  QTEST_SET_MAIN_SOURCE_PATH
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_desktop.moc"
