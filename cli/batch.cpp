@@ -334,9 +334,12 @@ void InstallCancelHandlers() {
   action.sa_handler = OnCancelSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a waiting poll wakes up at once
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored from the start (nohup, a background job of a script) stays ignored.
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
   // A closed reader of the report must not kill the batch halfway; children see EPIPE.
   signal(SIGPIPE, SIG_IGN);
 }
