@@ -39,7 +39,8 @@ struct TChild {
   size_t index = 0;
   pid_t pid = -1;
   int fd = -1;
-  std::string staging;
+  std::string scratch;      // the temporary WAV's folder
+  std::string staging;      // the output's folder, beside the destination
   std::string pending;     // an incomplete line from the pipe
   std::string result;      // the child's last word: done, cancelled, failed REASON
   Clock::time_point started;
@@ -182,9 +183,14 @@ class TBatch {
       Fail(job, "cannot write to " + folder + ": " + ErrorText(errno));
       return;
     }
+    if (!MakeScratch(child.scratch)) {
+      RemoveStaging(child.staging);
+      Fail(job, "cannot make a temporary folder: " + ErrorText(errno));
+      return;
+    }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-      RemoveStaging(child.staging);
+      RemoveFolders(child);
       Fail(job, "cannot start a conversion: " + ErrorText(errno));
       return;
     }
@@ -194,12 +200,13 @@ class TBatch {
     if (pid == 0) {
       close(fds[0]);
       for (const TChild& other : children_) close(other.fd);
-      RunChildJob(job.plan->source, job.plan->destination, child.staging, options_, fds[1]);
+      RunChildJob(job.plan->source, job.plan->destination, child.scratch, child.staging, options_,
+                  fds[1]);
     }
     close(fds[1]);
     if (pid < 0) {
       close(fds[0]);
-      RemoveStaging(child.staging);
+      RemoveFolders(child);
       Fail(job, "cannot start a conversion: " + ErrorText(errno));
       return;
     }
@@ -210,6 +217,11 @@ class TBatch {
     job.phase = TPhase::Running;
     children_.push_back(std::move(child));
     report_.Refresh(Running(), Totals(), true);
+  }
+
+  static void RemoveFolders(const TChild& child) {
+    RemoveStaging(child.scratch);
+    RemoveStaging(child.staging);
   }
 
   static void MakeFolders(const std::string& folder) {
@@ -237,8 +249,8 @@ class TBatch {
       while (waitpid(it->pid, &status, 0) < 0 && errno == EINTR) {
       }
       close(it->fd);
-      // Whatever the child left (temporary WAV, partial output) goes with its folder.
-      RemoveStaging(it->staging);
+      // Whatever the child left (temporary WAV, partial output) goes with its folders.
+      RemoveFolders(*it);
       TJobState& job = states_[it->index];
       Conclude(*it, status, job);
       if (job.phase == TPhase::Converted) {

@@ -94,13 +94,16 @@ bool OpensAsAudio(const std::string& source) {
   return bool(handle);
 }
 
-// Why a conversion that returned no output failed, in words. `staging` still exists.
+// Why a conversion that returned no output failed, in words. Both folders still exist.
 std::string Diagnose(const std::string& source, const std::string& destination,
-                     const std::string& staging, int lastStage, int lengthSeconds) {
+                     const std::string& scratch, const std::string& staging,
+                     const std::string& format, int lastStage, int lengthSeconds) {
   if (access(source.c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
-  // The intermediate WAV is the largest file of a conversion: at most 48000 Hz stereo.
+  // The temporary WAV is the largest file of a conversion: at most 48000 Hz stereo. An
+  // encoded output takes far less.
   const off_t wavBytes = off_t(std::max(lengthSeconds, 5)) * 48000 * 4;
-  if (LacksRoom(staging, wavBytes))
+  if (LacksRoom(scratch, wavBytes)) return "cannot write to " + FolderOf(scratch) + ": " + ErrorText(ENOSPC);
+  if (LacksRoom(staging, format == "wav" ? wavBytes : wavBytes / 4))
     return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
   const bool lengthKnown = lengthSeconds > 0;
   if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";
@@ -111,14 +114,15 @@ std::string Diagnose(const std::string& source, const std::string& destination,
 }  // namespace
 
 void RunChildJob(const std::string& source, const std::string& destination,
-                 const std::string& staging, const TOptions& options, int reportFd) {
+                 const std::string& scratch, const std::string& staging, const TOptions& options,
+                 int reportFd) {
   ReportFd = reportFd;
   const pid_t parent = getppid();
   // A parent that dies (killed, not cancelled) takes its running conversions with it.
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() != parent) CancelRequested = 1;
 
-  SetTemporaryWavPath(staging + "/decoded.wav");
+  SetTemporaryWavPath(scratch + "/decoded.wav");
   const std::string staged = staging + "/output." + options.OutputFormat;
   ConvFunc.Options = options;
   int sentStage = -1, sentPercent = -1;
@@ -132,7 +136,8 @@ void RunChildJob(const std::string& source, const std::string& destination,
     if (CancelRequested) {
       result = "cancelled";
     } else if (!converted) {
-      result = "failed " + Diagnose(source, destination, staging, sentStage, sentLength);
+      result = "failed " + Diagnose(source, destination, scratch, staging, options.OutputFormat,
+                                    sentStage, sentLength);
     } else if (std::rename(staged.c_str(), destination.c_str()) != 0) {
       result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
     } else {
@@ -143,6 +148,7 @@ void RunChildJob(const std::string& source, const std::string& destination,
   } catch (const std::exception& e) {
     result = std::string("failed ") + e.what();
   }
+  RemoveStaging(scratch);
   RemoveStaging(staging);
   Send(result);
   close(reportFd);

@@ -10,12 +10,13 @@
 
 #include "codecs/options.h"
 
-// Everything the child writes lives in `staging`, a private folder beside the destination
-// (the temporary WAV, the encoder's partial file, the finished output), so that whatever
-// happens to the child the parent removes all of it with the folder. Only a finished output
-// is renamed over `destination`. Never returns.
+// The child writes only into two private folders: `scratch` on a local disk for the
+// temporary WAV, and `staging` beside the destination for the encoder's partial file and the
+// finished output, so that whatever happens to the child the parent removes all it left with
+// the folders. Only a finished output is renamed over `destination`. Never returns.
 [[noreturn]] void RunChildJob(const std::string& source, const std::string& destination,
-                              const std::string& staging, const TOptions& options, int reportFd);
+                              const std::string& scratch, const std::string& staging,
+                              const TOptions& options, int reportFd);
 
 // Set by the signal handlers of the parent and of every child: stop at the next pass.
 extern volatile int CancelRequested;

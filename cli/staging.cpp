@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "handles.h"
+#include "main/paths.h"
 
 bool MakeStaging(const std::string& folder, std::string& staging) {
   std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.orvik-convert-XXXXXX";
@@ -16,6 +19,14 @@ bool MakeStaging(const std::string& folder, std::string& staging) {
   if (!mkdtemp(buffer.data())) return false;
   staging = buffer.data();
   return true;
+}
+
+bool MakeScratch(std::string& scratch) {
+  const std::string programTemp = ProgramDir() + "temp";
+  mkdir(programTemp.c_str(), 0777);
+  if (MakeStaging(programTemp, scratch)) return true;
+  const char* tmp = std::getenv("TMPDIR");
+  return MakeStaging(tmp && *tmp ? tmp : "/tmp", scratch);
 }
 
 void RemoveStaging(const std::string& staging) {

@@ -76,6 +76,12 @@ void CheckOutput(const std::string& path, double seconds) {
   QVERIFY(std::abs(ToneFrequency(data) - kTone) < 5);
 }
 
+// Private folders a conversion left in the program's temp/ (where its temporary WAV goes).
+QStringList ScratchLeft() {
+  const QString temp = QFileInfo(QStringLiteral(ORVIK_CONVERT)).absolutePath() + "/temp";
+  return QDir(temp).entryList({".orvik-convert-*"}, QDir::AllEntries | QDir::Hidden);
+}
+
 class TConvertTest : public QObject {
   Q_OBJECT
 
@@ -226,6 +232,7 @@ class TConvertTest : public QObject {
     }
     QCOMPARE(Contents(music + "a.wav") + Contents(music + "b.wav"), before);
     QVERIFY(Exists(music + "c.wav"));
+    QCOMPARE(ScratchLeft(), QStringList());
   }
 
   // A conversion process that dies takes only its own file down. It dies here for real: the
@@ -247,6 +254,7 @@ class TConvertTest : public QObject {
     QVERIFY2(run.err.contains(Q(music + "b.wav: the conversion crashed (file size limit exceeded)")),
              qPrintable(run.err));
     QCOMPARE(EntriesOf(music), (QStringList{"a.mp3", "a.wav", "b.wav", "c.mp3", "c.wav"}));
+    QCOMPARE(ScratchLeft(), QStringList());
     CheckOutput(music + "a.mp3", 1.0);
     CheckOutput(music + "c.mp3", 1.0);
   }
