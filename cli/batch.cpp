@@ -120,6 +120,7 @@ class TBatch {
       : sources_(sources), options_(options), jobs_(jobs), report_(report), states_(plan.size()) {
     encodes_ = options.OutputFormat != "wav";
     for (size_t i = 0; i < plan.size(); ++i) states_[i].plan = &plan[i];
+    waiting_ = plan.size();
   }
 
   TBatchResult Run() {
@@ -133,32 +134,36 @@ class TBatch {
       Wait();
       ReapEnded();
       EnforceLimits();
-      report_.Refresh(Running(), Totals(), false);
+      Refresh(false);
     }
     TBatchResult result;
     result.totals = Totals();
-    for (const TJobState& job : states_) result.notStarted += job.phase == TPhase::Waiting;
+    result.notStarted = waiting_;
     result.interruptedBy = ReceivedSignal;
     return result;
   }
 
  private:
-  bool AnyWaiting() const {
-    for (const TJobState& job : states_)
-      if (job.phase == TPhase::Waiting) return true;
-    return false;
+  // Moves next_ to the first file still waiting; files only ever leave that phase.
+  bool AnyWaiting() {
+    while (next_ < states_.size() && states_[next_].phase != TPhase::Waiting) ++next_;
+    return next_ < states_.size();
   }
 
+  // Fails a file that has not started.
   void Fail(TJobState& job, const std::string& reason) {
     job.phase = TPhase::Failed;
     job.reason = reason;
+    --waiting_;
+    Count(job);
     report_.Finished(job);
   }
 
   // Starts waiting files in list order, while there is a free slot. A file whose output
   // replaces an earlier source waits until that source is converted.
   void StartWhatCan() {
-    for (size_t i = 0; i < states_.size() && children_.size() < size_t(jobs_); ++i) {
+    AnyWaiting();
+    for (size_t i = next_; i < states_.size() && children_.size() < size_t(jobs_); ++i) {
       TJobState& job = states_[i];
       if (job.phase != TPhase::Waiting) continue;
       bool ready = true;
@@ -215,8 +220,9 @@ class TBatch {
     child.fd = fds[0];
     child.started = Clock::now();
     job.phase = TPhase::Running;
+    --waiting_;
     children_.push_back(std::move(child));
-    report_.Refresh(Running(), Totals(), true);
+    Refresh(true);
   }
 
   static void RemoveFolders(const TChild& child) {
@@ -236,7 +242,15 @@ class TBatch {
     for (const TChild& child : children_) fds.push_back({child.fd, POLLIN, 0});
     // A quarter second at most, so limits, cancels and the live lines are looked after.
     if (poll(fds.data(), fds.size(), 250) <= 0) return;
-    for (TChild& child : children_) ReadFrom(child, states_[child.index]);
+    for (TChild& child : children_) {
+      TJobState& job = states_[child.index];
+      const bool lengthKnown = job.lengthSeconds >= 0;
+      ReadFrom(child, job);
+      if (!lengthKnown && job.lengthSeconds >= 0) {
+        lengthSum_ += job.lengthSeconds;
+        ++lengthsKnown_;
+      }
+    }
   }
 
   void ReapEnded() {
@@ -253,10 +267,8 @@ class TBatch {
       RemoveFolders(*it);
       TJobState& job = states_[it->index];
       Conclude(*it, status, job);
-      if (job.phase == TPhase::Converted) {
-        audioDone_ += std::max(0, job.lengthSeconds);
-        DeleteSourceIfAsked(it->index);
-      }
+      Count(job);
+      if (job.phase == TPhase::Converted) DeleteSourceIfAsked(it->index);
       report_.Finished(job);
       it = children_.erase(it);
     }
@@ -265,7 +277,8 @@ class TBatch {
   void DeleteSourceIfAsked(size_t index) {
     if (!options_.Delete) return;
     TJobState& job = states_[index];
-    if (!MayDeleteSource(sources_, index, options_, false, job.plan->destination, true)) return;
+    if (job.plan->sharesOutput || !OutputLetsSourceGo(job.plan->source, job.plan->destination, true))
+      return;
     if (std::remove(job.plan->source.c_str()) != 0)
       job.note = "converted, but the source could not be deleted: " + ErrorText(errno);
   }
@@ -290,41 +303,49 @@ class TBatch {
     }
   }
 
+  // The totals walk the whole list: made only when the live lines are drawn.
+  void Refresh(bool force) {
+    if (report_.DrawDue(force)) report_.Draw(Running(), Totals());
+  }
+
   std::vector<const TJobState*> Running() const {
     std::vector<const TJobState*> running;
     for (const TChild& child : children_) running.push_back(&states_[child.index]);
     return running;
   }
 
+  // Kept as the phases change, so that drawing the live lines costs the running files only.
   TTotals Totals() const {
-    TTotals t;
+    TTotals t = counts_;
     t.files = states_.size();
-    t.audioSecondsDone = audioDone_;
     t.elapsedSeconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    double audioMoving = audioDone_, audioLeft = 0, knownLength = 0;
-    size_t known = 0, unknown = 0;
-    for (const TJobState& job : states_) {
-      t.converted += job.phase == TPhase::Converted;
-      t.failed += job.phase == TPhase::Failed;
-      t.cancelled += job.phase == TPhase::Cancelled;
-      if (job.lengthSeconds >= 0) {
-        knownLength += job.lengthSeconds;
-        ++known;
-      }
-      if (job.phase == TPhase::Running && job.lengthSeconds >= 0) {
-        const double fraction = JobFraction(job, encodes_);
-        audioMoving += job.lengthSeconds * fraction;
-        audioLeft += job.lengthSeconds * (1 - fraction);
-      } else if (job.phase == TPhase::Waiting || job.phase == TPhase::Running) {
+    double audioMoving = t.audioSecondsDone, audioLeft = 0;
+    size_t unknown = waiting_;
+    for (const TChild& child : children_) {
+      const TJobState& job = states_[child.index];
+      if (job.lengthSeconds < 0) {
         ++unknown;
+        continue;
       }
+      const double fraction = JobFraction(job, encodes_);
+      audioMoving += job.lengthSeconds * fraction;
+      audioLeft += job.lengthSeconds * (1 - fraction);
     }
     // Files not yet opened are taken as long as the average of those opened.
-    if (known > 0 && audioMoving > 0 && t.elapsedSeconds > 1) {
-      audioLeft += unknown * knownLength / double(known);
+    if (lengthsKnown_ > 0 && audioMoving > 0 && t.elapsedSeconds > 1) {
+      audioLeft += unknown * lengthSum_ / double(lengthsKnown_);
       t.secondsLeft = audioLeft / (audioMoving / t.elapsedSeconds);
     }
     return t;
+  }
+
+  void Count(const TJobState& job) {
+    if (job.phase == TPhase::Converted) {
+      ++counts_.converted;
+      counts_.audioSecondsDone += std::max(0, job.lengthSeconds);
+    }
+    counts_.failed += job.phase == TPhase::Failed;
+    counts_.cancelled += job.phase == TPhase::Cancelled;
   }
 
   const std::vector<std::string>& sources_;
@@ -335,8 +356,12 @@ class TBatch {
   std::list<TChild> children_;
   bool encodes_ = true;
   bool cancelSent_ = false;
+  size_t next_ = 0;  // no file before it is waiting
   Clock::time_point start_, cancelDeadline_;
-  double audioDone_ = 0;
+  TTotals counts_;           // converted, failed, cancelled, audio done
+  size_t waiting_ = 0;       // files not started yet
+  double lengthSum_ = 0;     // of the sources whose length is known
+  size_t lengthsKnown_ = 0;
 };
 
 }  // namespace

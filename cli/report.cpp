@@ -102,12 +102,13 @@ void TReport::Problem(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "orvik-convert: %s: %s\n", path.c_str(), reason.c_str());
 }
 
-void TReport::Refresh(const std::vector<const TJobState*>& running, const TTotals& totals,
-                      bool force) {
-  if (!live_) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (!force && now - lastDraw_ < std::chrono::milliseconds(250)) return;
-  lastDraw_ = now;
+bool TReport::DrawDue(bool force) const {
+  return live_ && (force || std::chrono::steady_clock::now() - lastDraw_ >=
+                                std::chrono::milliseconds(250));
+}
+
+void TReport::Draw(const std::vector<const TJobState*>& running, const TTotals& totals) {
+  lastDraw_ = std::chrono::steady_clock::now();
   const size_t width = TerminalWidth() - 1;
   std::string screen;
   for (const TJobState* job : running) {

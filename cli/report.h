@@ -20,8 +20,11 @@ class TReport {
   void Finished(const TJobState& job);
   // A failure of a path that never became a job.
   void Problem(const std::string& path, const std::string& reason);
-  // Redraws the live lines; unless `force`, at most a few times a second.
-  void Refresh(const std::vector<const TJobState*>& running, const TTotals& totals, bool force);
+  // True when the live lines are shown and should be drawn now: when `force`d, and
+  // otherwise at most a few times a second.
+  bool DrawDue(bool force) const;
+  // Redraws the live lines.
+  void Draw(const std::vector<const TJobState*>& running, const TTotals& totals);
   // The last line: what was done, how much audio, how long it took.
   void Summary(const TTotals& totals, bool interrupted, size_t notStarted);
 

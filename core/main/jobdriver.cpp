@@ -88,8 +88,6 @@ bool WrittenAgainLater(const std::vector<std::string>& list, size_t index, const
   return false;
 }
 
-}  // namespace
-
 // True when `destination` is the source of an entry after `index`, still waiting to be
 // read: writing there would destroy that source before it is converted.
 bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
@@ -100,7 +98,6 @@ bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
   return false;
 }
 
-namespace {
 // The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
 class TTemporaryWav {
  public:
@@ -157,10 +154,9 @@ bool SameFile(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool MayDeleteSource(const std::vector<std::string>& list, size_t index, const TOptions& options,
-                     bool fallback, const std::string& destination, bool converted) {
-  return converted && IsRegularFile(destination) && !SameFile(list[index], destination) &&
-         !WrittenAgainLater(list, index, options, fallback, destination);
+bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
+                        bool converted) {
+  return converted && IsRegularFile(destination) && !SameFile(source, destination);
 }
 
 void TMainFunc::ConvertAll() {
@@ -186,8 +182,8 @@ void TMainFunc::ConvertAll() {
     const bool converted = ConvertFile(source, destination);
     // Only a complete output that is a different file from the source, and that no later
     // file of the batch replaces, lets the source go.
-    if (ConvFunc.Options.Delete &&
-        MayDeleteSource(FileList, i, ConvFunc.Options, fallback, destination, converted)) {
+    if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted) &&
+        !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination)) {
       std::remove(source.c_str());
     }
   }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "codecs/options.h"
 #include "main/mainfunc.h"
@@ -26,16 +25,11 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
 // True when both paths name one existing file (same device and inode), whatever the texts.
 bool SameFile(const std::string& a, const std::string& b);
 
-// True when `destination` is the source of an entry after `index`, still waiting to be
-// read: writing there would destroy that source before it is converted.
-bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
-                        const std::string& destination);
-
-// True when the source of entry `index` may be deleted after its conversion: only a complete
-// output (`converted`), that is a different file from the source and that no later entry of
-// the list replaces, lets it go.
-bool MayDeleteSource(const std::vector<std::string>& list, size_t index, const TOptions& options,
-                     bool fallback, const std::string& destination, bool converted);
+// True when `destination` holds the complete output of `source` (`converted`) and is a
+// different file: then the source may be deleted, unless a later file of the batch replaces
+// that output.
+bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
+                        bool converted);
 
 // Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included.
 class TBatchGuard {
