@@ -18,7 +18,7 @@ seconds=${BENCH_SECONDS:-180}
 
 # Tones of a chord a little apart per file over pink noise: material encoders work at, not a
 # silence or a pure tone. Even files are WAV, odd ones MP3 (LAME, 192 kbit/s).
-for i in $(seq 1 $files); do
+for i in $(seq 1 "$files"); do
   name=$(printf 'song%02d' "$i")
   [[ -e "$work/src/$name.wav" || -e "$work/src/$name.mp3" ]] && continue
   f=$((180 + 7 * i))
@@ -99,7 +99,7 @@ run_row() {
   rm -rf "$out" && mkdir -p "$out"
   # shellcheck disable=SC2086
   read -r ow oc < <(measure "$label, orvik-convert -j 2" "$convert" --config "$work/config.cfg" -q -j 2 $ours -o "$out" "$work/src")
-  [[ $(ls "$out" | wc -l) == "$files" ]] || { echo "orvik-convert did not write $files files" >&2; exit 1; }
+  [[ $(find "$out" -type f | wc -l) == "$files" ]] || { echo "orvik-convert did not write $files files" >&2; exit 1; }
   rm -rf "$out" && mkdir -p "$out"
   # shellcheck disable=SC2016,SC2086
   read -r sw sc < <(measure "$label, ffmpeg one by one" bash -c 'for s in "$1"/src/*; do ffmpeg_one "$s" "${@:2}"; done' \
