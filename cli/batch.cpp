@@ -48,11 +48,6 @@ struct TChild {
   bool open = true;        // the pipe has not ended yet
 };
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 double LimitSeconds(const TJobState& job) {
   return kBaseLimitSeconds + kLimitPerAudioSecond * std::max(0, job.lengthSeconds);
 }

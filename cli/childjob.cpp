@@ -16,6 +16,7 @@
 #include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "errortext.h"
+#include "handles.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "staging.h"
@@ -64,24 +65,18 @@ void AfterPass(int& sentStage, int& sentPercent, int& sentLength) {
   if (CancelRequested) ConvFunc.Stage = STAGE_CANCEL;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 // True when the folder's file system has no room for `bytes` more. The conversion's own
 // files are gone by now, so the room it lacked is asked for again; the error of its failed
 // write is lost in the libraries' clean-up.
 bool LacksRoom(const std::string& folder, off_t bytes) {
   const std::string probe = folder + "/room";
-  const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == ENOSPC || errno == EDQUOT;
-  int error = fallocate(fd, 0, 0, bytes) == 0 ? 0 : errno;
+  const TFd fd(open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd) return errno == ENOSPC || errno == EDQUOT;
+  int error = fallocate(fd.Get(), 0, 0, bytes) == 0 ? 0 : errno;
   if (error == EOPNOTSUPP) {
     struct statvfs room;
-    error = fstatvfs(fd, &room) == 0 && off_t(room.f_bavail * room.f_frsize) < bytes ? ENOSPC : 0;
+    error = fstatvfs(fd.Get(), &room) == 0 && off_t(room.f_bavail * room.f_frsize) < bytes ? ENOSPC : 0;
   }
-  close(fd);
   unlink(probe.c_str());
   return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }

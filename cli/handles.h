@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -18,3 +19,19 @@ struct FileCloser {
   }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A file descriptor, closed with its owner; false when the open failed.
+class TFd {
+ public:
+  explicit TFd(int fd) : fd_(fd) {}
+  ~TFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};

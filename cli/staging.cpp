@@ -12,6 +12,11 @@
 #include "handles.h"
 #include "main/paths.h"
 
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 bool MakeStaging(const std::string& folder, std::string& staging) {
   std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.orvik-convert-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());

@@ -3,6 +3,9 @@
 
 #include <string>
 
+// The folder part of a path, without its last "/"; "." for a bare name.
+std::string FolderOf(const std::string& path);
+
 // Makes a new hidden folder in `folder`; false with errno set when it cannot.
 bool MakeStaging(const std::string& folder, std::string& staging);
 // Makes a new folder for one conversion's temporary WAV on a local disk: in the program's
