@@ -15,7 +15,9 @@
 
 #include <algorithm>
 
+#include "main/jobdriver.h"
 #include "main/mainfunc.h"
+#include "mainform.h"
 
 namespace {
 const QColor kBackground(255, 255, 255);
@@ -179,5 +181,10 @@ void TConvertList::dropEvent(QDropEvent* event) {
   const auto paths = DroppedFilePaths(event->mimeData());
   if (paths.empty()) return;
   event->acceptProposedAction();
-  AppendSourcePaths(paths);
+  {
+    // Events are processed between the appends; no command may change the list meanwhile.
+    TBatchGuard busy;
+    AppendSourcePaths(paths);
+  }
+  if (Form1) Form1->UpdateCommandState();
 }

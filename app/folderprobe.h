@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "main/config.h"
+
 // Creates a file of a fresh, unique name in `folder` (exclusively, so no existing file is
 // opened, emptied or removed) and deletes it again at once. True when the file could be
 // created. `folder` is a path in bytes, with or without a trailing "/".
@@ -16,7 +18,7 @@ enum class TFolderProblem { None, TooLong, EqualsSign, LineEnd };
 TFolderProblem FolderSettingProblem(const std::string& folder);
 
 // The longest folder text that fits the line "OutputFolder=<folder>" with its line end.
-inline constexpr size_t kMaxFolderBytes = 241;
+inline constexpr size_t kMaxFolderBytes = kMaxConfigTextBytes;
 
 // The folder path as the setting holds it: no trailing "/" unless it is the root itself.
 std::string WithoutTrailingSeparator(std::string folder);

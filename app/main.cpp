@@ -16,10 +16,13 @@ int main(int argc, char** argv) {
 
   // Qt takes its own arguments (-platform and the like) out of argc and argv here.
   TApplication app(argc, argv);
-  CloseOnTerminateSignals();
   try {
     StartUp();
     AddStartFiles(argc, argv);
+    // Caught only from here on: while the files named on the command line are appended the
+    // list is guarded like a batch, and a signal then would only take the default course.
+    // Before this point nothing of the user's has changed, so that course loses nothing.
+    CloseOnTerminateSignals();
     return app.exec();
   } catch (const EAbort&) {
     return 0;

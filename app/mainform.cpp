@@ -15,6 +15,7 @@
 
 #include "application.h"
 #include "codecs/convfunc.h"
+#include "codecs/partialfile.h"
 #include "convertlist.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -181,6 +182,9 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormCreate() {
+  // Partial files of a run that was killed or crashed where the file system has no unnamed
+  // files; only the program's own folder is swept, never the user's folders.
+  RemoveStalePartialFiles(ProgramDir() + "temp");
   MainFunc.FileList.clear();
   MainFunc.Rows.Items.clear();
   MainFunc.Rows.ItemIndex = -1;
@@ -234,11 +238,17 @@ void TForm1::Convert2Click() {
 
 void TForm1::AddClick() {
   if (!CommandAllowed()) return;
+  // Files are appended with events processed between them: no other command may change
+  // the list or start a batch on it meanwhile.
+  TBatchGuard busy;
   MainFunc.AddFiles();
 }
 
 void TForm1::Convert1Click() {
   if (!CommandAllowed()) return;
+  // Files are appended with events processed between them: no other command may change
+  // the list or start a batch on it meanwhile.
+  TBatchGuard busy;
   MainFunc.AddFiles();
 }
 
@@ -264,6 +274,9 @@ void TForm1::Clear1Click() {
 
 void TForm1::CD1Click() {
   if (!CommandAllowed()) return;
+  // The drive query may wait for a disc to spin up and the tracks are appended with events
+  // processed between them: no other command may change the list or start a batch meanwhile.
+  TBatchGuard busy;
   OpenCDTracks();
 }
 

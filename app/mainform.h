@@ -58,7 +58,8 @@ class TForm1 : public QMainWindow {
   void OrvikConverterHelp1Click();
   void Exit1Click();
 
-  // False while a batch runs: no command may then start another batch or change the list.
+  // False while a batch runs, or while the CD command or adding files fills the list: no
+  // command may then start a batch or change the list.
   bool CommandAllowed() const;
   // Enables the commands, or disables them while a batch runs.
   void UpdateCommandState();

@@ -322,6 +322,11 @@ TOptionsBox::TOptionsBox(QWidget* parent)
                          {QStringLiteral("Track%.ext (Track1.mp3,Track2.mp3...)"),
                           QStringLiteral("%.ext (1.mp3, 2.mp3...)")},
                          128, 56, 225);
+  // The platform's font runs wider than 225 pixels for the first pattern: the list grows to
+  // show both patterns whole, within its group, and its drop-down list with it.
+  RenameChBox->resize(std::min(std::max(RenameChBox->width(), RenameChBox->sizeHint().width()),
+                               naming->width() - kFrameMargin - RenameChBox->x()),
+                      RenameChBox->height());
   FitCaption(RenameBut, RenameChBox->x() - 1);
   DeleteSrc = MakeCheckBox(files, "DeleteSrc", QStringLiteral("Удалять исходные файлы"), 16, 123,
                            160);
@@ -365,6 +370,11 @@ TOptionsBox::TOptionsBox(QWidget* parent)
 
   connect(OK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(sBitBtn1, &QPushButton::clicked, this, &TOptionsBox::OKClick);
+  // Return presses the OK of the page in view (a focused button presses itself).
+  OK->setDefault(true);
+  connect(OptionsPageCtrl, &QTabWidget::currentChanged, this, [this] {
+    (OptionsPageCtrl->currentWidget() == FilesPage ? sBitBtn1 : OK)->setDefault(true);
+  });
 }
 
 void TOptionsBox::FormShow() {

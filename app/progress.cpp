@@ -70,7 +70,8 @@ TProgressBox::TProgressBox(QWidget* parent)
   CloseProgress = new QPushButton(QStringLiteral("OK"), this);
   CloseProgress->setObjectName(QStringLiteral("CloseProgress"));
   CloseProgress->setGeometry(156, 120, 75, 25);
-  CloseProgress->setAutoDefault(false);
+  // Return presses it as Space does, the finished batch dismissed from the keyboard.
+  CloseProgress->setDefault(true);
   CloseProgress->setFocus();
   connect(CloseProgress, &QPushButton::clicked, this, [this] { CloseProgressClick(); });
 

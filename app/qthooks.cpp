@@ -1,8 +1,11 @@
 #include "qthooks.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include <chrono>
@@ -24,17 +27,43 @@ QWidget* DialogOwner() {
   return Form1;
 }
 
+// The names of a file-name text of the form "a.mp3" "b.mp3"; none when it holds no quote.
+QStringList QuotedNames(const QString& text) {
+  QStringList names;
+  const QStringList tokens = text.split(QLatin1Char('"'));
+  // Every second token lies between quotes.
+  for (qsizetype i = 1; i < tokens.size() - 1; i += 2)
+    if (!tokens[i].isEmpty()) names << tokens[i];
+  return names;
+}
+
 bool RunOpenDialog(std::vector<std::string>& paths) {
   QFileDialog dialog(DialogOwner(), QString::fromUtf8("Открыть"));
-  dialog.setFileMode(QFileDialog::ExistingFiles);
+  // Qt's own dialog on every desktop, so the filter, the selection and typed names behave
+  // the same everywhere.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  // Names typed into the dialog reach the list as typed, whether such files exist or not
+  // (a missing file shows when it is measured or converted); several files can still be
+  // selected in the file list.
+  dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  for (QAbstractItemView* view : dialog.findChildren<QAbstractItemView*>())
+    if (view->objectName() == QLatin1String("listView") || view->objectName() == QLatin1String("treeView"))
+      view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // The filter reads by its name alone; its patterns apply without being spelled out.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilter(OpenDialogFilter());
   dialog.setSizeGripEnabled(true);
   // No places bar: the dialog opens on the folder list alone.
   if (QWidget* places = dialog.findChild<QWidget*>(QStringLiteral("sidebar"))) places->hide();
   if (dialog.exec() != QDialog::Accepted) return false;
-  for (const QString& file : dialog.selectedFiles()) {
-    paths.push_back(QFile::encodeName(file).toStdString());
+  // Several names typed between quotes ("a.mp3" "b.mp3") are all taken as typed; the
+  // dialog's own answer would keep only those that its file list shows.
+  const auto* nameEdit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  const QStringList typed = nameEdit ? QuotedNames(nameEdit->text()) : QStringList();
+  for (const QString& file : typed.isEmpty() ? dialog.selectedFiles() : typed) {
+    const QString path = QFileInfo(file).isAbsolute() ? file : dialog.directory().absoluteFilePath(file);
+    paths.push_back(QFile::encodeName(path).toStdString());
   }
   return true;
 }

@@ -4,7 +4,9 @@
 #include <system_error>
 
 #include "application.h"
+#include "main/jobdriver.h"
 #include "main/listops.h"
+#include "mainform.h"
 
 std::vector<std::string> StartFilePaths(const std::vector<std::string>& arguments) {
   std::vector<std::string> files;
@@ -26,6 +28,11 @@ void AddStartFiles(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   RunGuarded([&arguments] {
     const std::vector<std::string> files = StartFilePaths(arguments);
-    if (!files.empty()) AppendSourcePaths(files);
+    if (files.empty()) return;
+    // Events are processed between the appends; as during an add, no command may change
+    // the list or start a batch meanwhile.
+    TBatchGuard busy;
+    AppendSourcePaths(files);
   });
+  if (Form1) Form1->UpdateCommandState();
 }

@@ -1,8 +1,10 @@
 // Audio-CD tracks read with libcdio and paranoia, and the list of optical drives.
 #include <cdio/cdio.h>
+#include <cdio/cdtext.h>
 #include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "audio.h"
 #include "channel.h"
+#include "tag_detail.h"
 
 namespace audio_detail {
 namespace {
@@ -45,8 +48,13 @@ using DrivePtr = std::unique_ptr<cdrom_drive_t, DriveDeleter>;
 using ParanoiaPtr = std::unique_ptr<cdrom_paranoia_t, ParanoiaDeleter>;
 
 CdioPtr OpenDisc(const std::string& device) {
-  // An empty name would make libcdio pick a default drive of its own.
-  if (device.empty()) return nullptr;
+  // An empty name would make libcdio pick a default drive of its own. A drive is a block
+  // device and a disc image a regular file; anything else is no disc (the image readers
+  // would wait for ever on a FIFO).
+  struct stat st {};
+  if (device.empty() || ::stat(device.c_str(), &st) != 0 ||
+      !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)))
+    return nullptr;
   SilenceCdioLogging();
   return CdioPtr(cdio_open(device.c_str(), DRIVER_UNKNOWN));
 }
@@ -86,6 +94,32 @@ class CdTrackChannel : public Channel {
     paranoia_.reset();
     drive_.reset();
     cdio_.reset();
+  }
+
+  // The entry's number on the disc (from 1), the disc's own number of the track, the count.
+  int entry = 0;
+  track_t disc_track = 0;
+  track_t track_count = 0;
+
+  // The track number, and the disc's CD-Text where the drive reports it: the track's title
+  // and performer, the disc's title (the album) and performer.
+  void read_tags(SongTags& tags) const override {
+    tags.track = static_cast<uint32_t>(entry);
+    tags.track_total = track_count;
+    cdtext_t* text = cdio_get_cdtext(cdio_.get());
+    if (text == nullptr) return;
+    const auto field = [text](cdtext_field_t key, track_t track) {
+      const char* raw = cdtext_get_const(text, key, track);
+      if (raw == nullptr) return std::string();
+      return DecodeUnknownText(TagLib::ByteVector(raw)).stripWhiteSpace().to8Bit(true);
+    };
+    tags.title = field(CDTEXT_FIELD_TITLE, disc_track);
+    tags.album = field(CDTEXT_FIELD_TITLE, 0);
+    tags.album_artist = field(CDTEXT_FIELD_PERFORMER, 0);
+    tags.artist = field(CDTEXT_FIELD_PERFORMER, disc_track);
+    if (tags.artist.empty()) tags.artist = tags.album_artist;
+    tags.composer = field(CDTEXT_FIELD_COMPOSER, disc_track);
+    tags.genre = field(CDTEXT_FIELD_GENRE, 0);
   }
 
  protected:
@@ -163,6 +197,9 @@ std::shared_ptr<Channel> open_cd_track_channel(const std::string& path) {
   channel->chans = 2;
   channel->ctype = AUDIO_CTYPE_CD;
   channel->length_bytes = static_cast<uint64_t>(lastLsn - firstLsn + 1) * kSectorBytes;
+  channel->entry = number;
+  channel->disc_track = track;
+  channel->track_count = count;
   return channel;
 }
 

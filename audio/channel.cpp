@@ -31,6 +31,13 @@ ThreadState& state() {
 }
 }  // namespace
 
+namespace {
+thread_local uint64_t synthesisLimit = 3600;
+}
+
+uint64_t synthesis_limit_seconds() { return synthesisLimit; }
+void set_synthesis_limit_seconds(uint64_t seconds) { synthesisLimit = seconds; }
+
 bool library_ready() { return state().ready; }
 
 void set_library_ready(bool ready) {

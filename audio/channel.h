@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "songtags.h"
+
 namespace audio_detail {
 
 // A decoding channel. Output is 16-bit signed interleaved PCM at `rate` and `chans`.
@@ -32,6 +34,9 @@ class Channel {
   // delivered length still equals length_bytes. 0 for a sound file.
   virtual uint64_t padded_bytes() const { return 0; }
 
+  // Adds what the source knows of the song to `tags`; nothing for a source without tags.
+  virtual void read_tags(SongTags& tags) const { (void)tags; }
+
  protected:
   // Fills as much of `bytes` (whole frames) as the source still has. Returns 0 only at the
   // end, -1 on an unrecoverable error. A source that hits corrupt data delivers what it
@@ -55,6 +60,12 @@ bool release_channel(uint32_t handle);
 bool library_ready();
 // audio_init sets the library ready; audio_free unsets it, releasing every channel.
 void set_library_ready(bool ready);
+
+// The longest a synthesised source (MIDI song, module) plays, in seconds: one hour, longer
+// than any real song, so that a broken file is cut there instead of rendering for hours.
+// Fuzzing lowers it (for this thread) so that every input takes milliseconds.
+uint64_t synthesis_limit_seconds();
+void set_synthesis_limit_seconds(uint64_t seconds);
 
 // Factories; each returns nullptr when it does not take the file.
 std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma);

@@ -12,8 +12,15 @@ extern "C" {
 
 namespace audio_detail {
 
+void free_source_io(AVIOContext* io);  // source_io.h
+
+// An input context together with the source I/O it reads through, when it has its own.
 struct InputDeleter {
-  void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
+  void operator()(AVFormatContext* ctx) const {
+    AVIOContext* io = (ctx->flags & AVFMT_FLAG_CUSTOM_IO) ? ctx->pb : nullptr;
+    avformat_close_input(&ctx);
+    free_source_io(io);
+  }
 };
 struct CodecDeleter {
   void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }

@@ -5,6 +5,7 @@
 // the decoder is told to skip for encoder delay and padding), otherwise by decoding the
 // whole file once. The channel then delivers exactly that many bytes.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -13,14 +14,23 @@ extern "C" {
 
 #include "audio.h"
 #include "channel.h"
+#include "source_io.h"
 #include "stream_decoder.h"
+#include "tag_detail.h"
 
 namespace audio_detail {
 
 namespace {
 
-// Frames one Ogg packet may differ by, at least: a Vorbis packet decodes to at most 4096.
+// Frames by which one Ogg packet's stamp may miss where the packet before it ended: a
+// Vorbis packet decodes to at most 4096, and FFmpeg's durations can be off by a block where
+// the block size changes at a page's edge.
 constexpr int64_t kMinPacketSlack = 8192;
+
+// One link's length from its granule positions.
+int64_t ogg_link_frames(int64_t first_pts, int64_t last_end) {
+  return std::max<int64_t>(0, last_end - std::max<int64_t>(0, first_pts));
+}
 
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
 // duration, so that only decoding can tell.
@@ -29,7 +39,12 @@ constexpr int64_t kMinPacketSlack = 8192;
 // granule position, which is the stream's true length when it starts at 0. Other
 // containers: the sum of the durations, less the samples the decoder is told to drop for
 // encoder delay and padding.
-int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate) {
+//
+// A chained Ogg file is links one after the other, each restarting its granule positions;
+// `links` receives the length of each, which the decoder trims each link to.
+int64_t count_frames_from_packets(const std::string& path, int stream_index, uint32_t rate,
+                                  std::vector<int64_t>& links) {
+  links.clear();
   InputPtr input = open_input_file(path);
   if (!input || stream_index < 0 || stream_index >= static_cast<int>(input->nb_streams)) {
     return -1;
@@ -49,10 +64,6 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   int64_t skipped = 0;
   int64_t first_pts = AV_NOPTS_VALUE;
   int64_t last_end = AV_NOPTS_VALUE;
-  // Ogg: the durations of the packets before the last, to check the granule positions by.
-  int64_t before_last = 0;
-  int64_t last_duration = 0;
-  int64_t largest = kMinPacketSlack;
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index != stream_index) {
       av_packet_unref(packet.get());
@@ -74,16 +85,28 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
       skip_front = AV_RL32(side);
       skip_end = AV_RL32(side + 4);
     }
+    const int header = vorbis_header_type(*packet);
     av_packet_unref(packet.get());
+    if (ogg && header != 0) {
+      // The headers of a further link: its identification header ends the link before.
+      if (header == 1) {
+        if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
+        first_pts = last_end = AV_NOPTS_VALUE;
+      }
+      continue;
+    }
     if (ogg) {
       if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
+      // The demuxer stamps a page's packets back from the page's granule position, and the
+      // last packet's duration reaches its page's granule position. A damaged one (claiming
+      // hours of sound, or none) shows as a jump between packets or as a last packet
+      // longer than any; the packets themselves then decide, by decoding.
+      const int64_t length = av_rescale_q(duration, time_base, sample_base);
+      if (last_end != AV_NOPTS_VALUE && std::abs(start - last_end) > kMinPacketSlack) return -1;
+      if (std::abs(length) > kMinPacketSlack) return -1;
       if (first_pts == AV_NOPTS_VALUE) first_pts = start;
-      last_end = start + av_rescale_q(duration, time_base, sample_base);
-      // The last packet's own duration is the one a damaged end can falsify.
-      before_last += last_duration;
-      largest = std::max(largest, last_duration);
-      last_duration = duration > 0 ? av_rescale_q(duration, time_base, sample_base) : 0;
+      last_end = start + length;
       continue;
     }
     if (duration <= 0 || duration > INT32_MAX) return -1;
@@ -94,13 +117,10 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     if (skip_end <= samples) skipped += skip_end;
   }
   if (ogg) {
-    if (last_end == AV_NOPTS_VALUE) return 0;
-    const int64_t span = last_end - std::max<int64_t>(0, first_pts);
-    // A damaged granule position can claim hours of sound, or none, for a file of a few
-    // seconds; the packets themselves then decide, by decoding. About one packet's worth
-    // of difference is the last packet and the encoder's end trim.
-    if (span < before_last - largest || span > before_last + largest) return -1;
-    return std::max<int64_t>(0, span);
+    if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
+    int64_t total = 0;
+    for (const int64_t link : links) total += link;
+    return total;
   }
   return std::max<int64_t>(0, frames - skipped);
 }
@@ -111,6 +131,7 @@ int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32
   std::vector<uint8_t> block;
   int64_t bytes = 0;
   while (decoder.next_block(block)) bytes += static_cast<int64_t>(block.size());
+  if (source_io_failed(decoder.input()->pb)) return -1;
   return bytes / (int64_t{chans} * 2);
 }
 
@@ -119,12 +140,16 @@ class FfmpegChannel final : public Channel {
   bool open(const std::string& path, bool wma) {
     const InputKind kind = wma ? InputKind::Asf : InputKind::Stream;
     if (!decoder_.open(path, kind)) return false;
+    path_ = path;
     rate = decoder_.rate();
     chans = decoder_.chans();
     ctype = wma ? AUDIO_CTYPE_WMA : AUDIO_CTYPE_STREAM;
 
     // ASF stamps packets in whole milliseconds, so only decoding gives the exact count.
-    int64_t frames = wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate);
+    std::vector<int64_t> links;
+    int64_t frames =
+        wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
+    if (frames >= 0 && links.size() > 1) decoder_.trim_links(std::move(links));
     if (frames < 0) frames = count_frames_by_decoding(path, kind, chans);
     if (frames < 0) return false;
     length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
@@ -140,6 +165,8 @@ class FfmpegChannel final : public Channel {
 
   uint64_t padded_bytes() const override { return padded_bytes_; }
 
+  void read_tags(SongTags& tags) const override { ReadFileTags(path_, tags); }
+
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
     const uint64_t left = length_bytes - delivered_;
@@ -154,6 +181,10 @@ class FfmpegChannel final : public Channel {
       } else if (!decoder_done_) {
         pending_used_ = 0;
         decoder_done_ = !decoder_.next_block(pending_);
+      } else if (source_io_failed(decoder_.input()->pb)) {
+        // The file shrank or could not be read while it was decoded: the rest of the song
+        // is lost, and silence in its place would pass for a whole conversion.
+        return -1;
       } else {
         // Corrupt packets decoded to less than the packets promised: silence keeps the
         // delivered length equal to the reported one.
@@ -169,6 +200,7 @@ class FfmpegChannel final : public Channel {
 
  private:
   StreamDecoder decoder_;
+  std::string path_;
   std::vector<uint8_t> pending_;
   size_t pending_used_ = 0;
   bool decoder_done_ = false;

@@ -11,9 +11,15 @@
 #include <utility>
 #include <vector>
 
+extern "C" {
+#include <libavutil/mem.h>
+#include <libavutil/sha.h>
+}
+
 #include "audio.h"
 #include "channel.h"
 #include "sourcefile.h"
+#include "tag_detail.h"
 
 namespace audio_detail {
 namespace {
@@ -24,8 +30,6 @@ constexpr size_t kMaxMidiBytes = 16u * 1024 * 1024;
 constexpr int kBlockFrames = 64;
 // Released notes have died away long before this; what still sounds then is cut.
 constexpr uint64_t kMaxTailSeconds = 10;
-// Only a broken file could play this long; the bound keeps it from rendering for ever.
-constexpr uint64_t kMaxSeconds = 2 * 3600;
 // FluidSynth's default gain of 0.2 leaves a typical General MIDI song well below full
 // scale; at 0.3 a dense arrangement (a dozen voices at full velocity, bass and drums)
 // peaks just under full scale.
@@ -54,7 +58,8 @@ void SilenceFluidLogging() {
 
 // Counting a song's frames renders it whole. The list is measured before a batch and
 // every source is opened again to be converted, so a song counted once is not counted
-// again: its frame count is kept by its exact bytes, rate and soundfont.
+// again: its frame count is kept by the SHA-256 digest and size of its bytes, its rate and
+// soundfont. (Kept by the bytes themselves, 64 songs of up to 16 MiB would stay in memory.)
 class LengthMemo {
  public:
   bool Find(const std::string& key, uint64_t& bytes) {
@@ -84,10 +89,82 @@ LengthMemo& Lengths() {
   return memo;
 }
 
+struct ShaDeleter {
+  void operator()(AVSHA* sha) const { av_free(sha); }
+};
+
+// Empty when the digest cannot be made.
+std::string LengthKey(const std::vector<uint8_t>& data, uint32_t rate,
+                      const std::string& soundfont) {
+  std::unique_ptr<AVSHA, ShaDeleter> sha(av_sha_alloc());
+  if (!sha || av_sha_init(sha.get(), 256) < 0) return {};
+  av_sha_update(sha.get(), data.data(), data.size());
+  uint8_t digest[32];
+  av_sha_final(sha.get(), digest);
+  std::string key = std::to_string(rate) + '\n' + std::to_string(data.size()) + '\n' + soundfont +
+                    '\n';
+  key.append(reinterpret_cast<const char*>(digest), sizeof digest);
+  return key;
+}
+
 std::string SoundfontPath() {
   const char* override = std::getenv("ORVIK_SOUNDFONT");
   if (override != nullptr && *override != '\0') return override;
   return ORVIK_DEFAULT_SOUNDFONT;
+}
+
+SettingsPtr MakeSettings(uint32_t rate) {
+  SettingsPtr settings(new_fluid_settings());
+  if (!settings) return nullptr;
+  fluid_settings_t* s = settings.get();
+  // Without the sample clock the player follows the wall clock and never finishes
+  // offline.
+  if (fluid_settings_setstr(s, "player.timing-source", "sample") != FLUID_OK ||
+      fluid_settings_setnum(s, "synth.sample-rate", rate) != FLUID_OK ||
+      fluid_settings_setnum(s, "synth.gain", kGain) != FLUID_OK)
+    return nullptr;
+  // The soundfont is large; locking it into memory may fail or starve the machine.
+  fluid_settings_setint(s, "synth.lock-memory", 0);
+  fluid_settings_setint(s, "synth.threadsafe-api", 0);
+  fluid_settings_setint(s, "synth.cpu-cores", 1);
+  // Only the samples of the instruments the song selects are read from the soundfont.
+  fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
+  return settings;
+}
+
+// The soundfont as loaded by a synthesiser of its own, which owns it; each song's
+// synthesiser borrows it.
+struct LoadedSoundfont {
+  std::string path;
+  SettingsPtr settings;
+  SynthPtr owner;
+  fluid_sfont_t* sfont = nullptr;
+  ~LoadedSoundfont() {
+    owner.reset();
+    settings.reset();
+  }
+};
+
+// Loading the General MIDI soundfont reads its whole preset table, a tenth of a second or
+// more; the list is measured and then converted on one thread, every song opened twice. So
+// the loaded soundfont is kept for the thread and lent to each song's synthesiser; a song
+// still open holds it, whatever is destroyed first when the thread ends.
+std::shared_ptr<LoadedSoundfont> SharedSoundfont(const std::string& path) {
+  thread_local std::shared_ptr<LoadedSoundfont> kept;
+  if (kept && kept->path == path) return kept;
+  kept.reset();
+  auto font = std::make_shared<LoadedSoundfont>();
+  font->path = path;
+  font->settings = MakeSettings(kDefaultRate);
+  if (!font->settings) return nullptr;
+  font->owner.reset(new_fluid_synth(font->settings.get()));
+  if (!font->owner) return nullptr;
+  const int id = fluid_synth_sfload(font->owner.get(), path.c_str(), 0);
+  if (id == FLUID_FAILED) return nullptr;
+  font->sfont = fluid_synth_get_sfont_by_id(font->owner.get(), id);
+  if (font->sfont == nullptr) return nullptr;
+  kept = font;
+  return font;
 }
 
 class MidiChannel : public Channel {
@@ -96,10 +173,22 @@ class MidiChannel : public Channel {
       : data_(std::move(data)), settings_(std::move(settings)), synth_(std::move(synth)) {}
 
   ~MidiChannel() override {
-    // The player refers to the synthesiser: it goes first.
+    // The player refers to the synthesiser: it goes first. The borrowed soundfont is given
+    // back before the synthesiser goes, which would otherwise free it.
     player_.reset();
+    if (font_ && lent_) {
+      fluid_synth_all_sounds_off(synth_.get(), -1);
+      fluid_synth_remove_sfont(synth_.get(), font_->sfont);
+    }
     synth_.reset();
     settings_.reset();
+    font_.reset();
+  }
+
+  bool UseSoundfont(std::shared_ptr<LoadedSoundfont> font) {
+    font_ = std::move(font);
+    lent_ = fluid_synth_add_sfont(synth_.get(), font_->sfont) != FLUID_FAILED;
+    return lent_;
   }
 
   // Renders the whole song once to count its frames, then starts it again for delivery.
@@ -116,7 +205,10 @@ class MidiChannel : public Channel {
     // Effects and interpolation shape the sound, not when a voice ends: the counting run
     // goes without them, which roughly halves its cost.
     SetCountingMode(true);
-    const uint64_t maxFrames = kMaxSeconds * rate;
+    // Longer than any real song (a whole symphony movement in one file still plays well
+    // under it), yet a broken file, say one delta of days, is counted in seconds and
+    // converts to a WAV of 635 MB at most (44100 Hz stereo): the song is cut there.
+    const uint64_t maxFrames = synthesis_limit_seconds() * rate;
     // The player reads the file during the first block, so the end is looked for after it.
     bool ok = true;
     do {
@@ -126,10 +218,15 @@ class MidiChannel : public Channel {
       }
     } while (rendered_ < maxFrames && Sounding());
     SetCountingMode(false);
-    if (!ok) return false;
+    // A song FluidSynth could not read (SMPTE timing, a header without tracks, a broken
+    // track) plays nothing, and so does a song that strikes no note: either would convert
+    // to silence.
+    if (!ok || !noteStruck_) return false;
     length_bytes = rendered_ * frame_bytes();
     return Start();
   }
+
+  void read_tags(SongTags& tags) const override { ReadMidiTags(data_, tags); }
 
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
@@ -156,11 +253,22 @@ class MidiChannel : public Channel {
     player_.reset(new_fluid_player(synth_.get()));
     if (!player_) return false;
     if (fluid_player_add_mem(player_.get(), data_.data(), data_.size()) != FLUID_OK) return false;
+    // The events the player parsed pass through here on their way to the synthesiser.
+    if (fluid_player_set_playback_callback(player_.get(), &MidiChannel::PlayEvent, this) !=
+        FLUID_OK)
+      return false;
     rendered_ = 0;
     eventsDoneAt_ = 0;
     eventsDone_ = false;
     blockTaken_ = kBlockFrames * 4;
     return fluid_player_play(player_.get()) == FLUID_OK;
+  }
+
+  static int PlayEvent(void* data, fluid_midi_event_t* event) {
+    auto* self = static_cast<MidiChannel*>(data);
+    if (fluid_midi_event_get_type(event) == 0x90 && fluid_midi_event_get_velocity(event) > 0)
+      self->noteStruck_ = true;
+    return fluid_synth_handle_midi_event(self->synth_.get(), event);
   }
 
   void SetCountingMode(bool counting) {
@@ -224,6 +332,8 @@ class MidiChannel : public Channel {
   }
 
   std::vector<uint8_t> data_;
+  std::shared_ptr<LoadedSoundfont> font_;
+  bool lent_ = false;
   SettingsPtr settings_;
   SynthPtr synth_;
   PlayerPtr player_;
@@ -232,6 +342,7 @@ class MidiChannel : public Channel {
   uint64_t rendered_ = 0;                   // frames
   uint64_t eventsDoneAt_ = 0;
   bool eventsDone_ = false;
+  bool noteStruck_ = false;
   uint64_t delivered_ = 0;
 };
 
@@ -248,31 +359,19 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   SilenceFluidLogging();
   const std::string soundfont = SoundfontPath();
   if (!fluid_is_soundfont(soundfont.c_str())) return nullptr;
+  std::shared_ptr<LoadedSoundfont> font = SharedSoundfont(soundfont);
+  if (!font) return nullptr;
 
-  SettingsPtr settings(new_fluid_settings());
+  SettingsPtr settings = MakeSettings(rate);
   if (!settings) return nullptr;
-  fluid_settings_t* s = settings.get();
-  // Without the sample clock the player follows the wall clock and never finishes
-  // offline.
-  if (fluid_settings_setstr(s, "player.timing-source", "sample") != FLUID_OK ||
-      fluid_settings_setnum(s, "synth.sample-rate", rate) != FLUID_OK ||
-      fluid_settings_setnum(s, "synth.gain", kGain) != FLUID_OK)
-    return nullptr;
-  // The soundfont is large; locking it into memory may fail or starve the machine.
-  fluid_settings_setint(s, "synth.lock-memory", 0);
-  fluid_settings_setint(s, "synth.threadsafe-api", 0);
-  fluid_settings_setint(s, "synth.cpu-cores", 1);
-  // Only the samples of the instruments the song selects are read from the soundfont.
-  fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
-
-  SynthPtr synth(new_fluid_synth(s));
+  SynthPtr synth(new_fluid_synth(settings.get()));
   if (!synth) return nullptr;
-  if (fluid_synth_sfload(synth.get(), soundfont.c_str(), 1) == FLUID_FAILED) return nullptr;
 
-  std::string key = std::to_string(rate) + '\n' + soundfont + '\n';
-  key.append(reinterpret_cast<const char*>(data.data()), data.size());
+  std::string key = LengthKey(data, rate, soundfont);
+  if (key.empty()) return nullptr;
   auto channel = std::make_shared<MidiChannel>(std::move(data), std::move(settings),
                                                std::move(synth));
+  if (!channel->UseSoundfont(std::move(font))) return nullptr;
   channel->rate = rate;
   channel->chans = 2;
   channel->ctype = AUDIO_CTYPE_MIDI;

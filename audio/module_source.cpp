@@ -2,6 +2,7 @@
 #include <libopenmpt/libopenmpt.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,9 +20,6 @@ constexpr uint32_t kDefaultRate = 44100;
 // A module larger than this is not a module anyone wants converted; refuse rather than
 // hold it in memory.
 constexpr size_t kMaxModuleBytes = 128u * 1024 * 1024;
-// Song-end detection stops every module libopenmpt knows; this bound only keeps a
-// pathological file from rendering for ever.
-constexpr uint64_t kMaxSeconds = 3 * 3600;
 constexpr size_t kRenderFrames = 4096;
 
 struct ModuleDeleter {
@@ -57,6 +55,17 @@ uint32_t ModuleType(openmpt_module* mod) {
   return AUDIO_CTYPE_MOD;
 }
 
+// A metadata text of the module, UTF-8 whatever the tracker stored; "" when it has none.
+std::string Metadata(openmpt_module* mod, const char* key) {
+  const char* raw = openmpt_module_get_metadata(mod, key);
+  std::string text = raw ? raw : "";
+  openmpt_free_string(raw);
+  // Trackers pad their name fields with spaces.
+  const auto end = text.find_last_not_of(' ');
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
+
 // libopenmpt also reads a few things that are not tracker music (sample files, MIDI);
 // those belong to other openers.
 bool IsTrackerModule(openmpt_module* mod) {
@@ -75,7 +84,10 @@ class ModuleChannel : public Channel {
   // delivery. The count is exact because the fresh copy renders the same frames.
   bool Measure() {
     std::vector<int16_t> scratch(kRenderFrames * 2);
-    const uint64_t maxFrames = kMaxSeconds * rate;
+    // Song-end detection stops every module libopenmpt knows; the bound only keeps a
+    // pathological file (a loop song-end detection misses) from rendering for hours. The
+    // longest tracker songs play well under it; a module is cut there.
+    const uint64_t maxFrames = synthesis_limit_seconds() * rate;
     uint64_t frames = 0;
     while (frames < maxFrames) {
       const size_t got =
@@ -90,20 +102,26 @@ class ModuleChannel : public Channel {
     return mod_ != nullptr;
   }
 
+  void read_tags(SongTags& tags) const override {
+    tags.title = Metadata(mod_.get(), "title");
+    tags.artist = Metadata(mod_.get(), "artist");
+  }
+
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
     const uint64_t left = length_bytes - delivered_;
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
     if (want == 0) return 0;
     const size_t frames = want / frame_bytes();
+    rendered_.resize(frames * 2);
     size_t done = 0;
     while (done < frames && !ended_) {
-      const size_t got = openmpt_module_read_interleaved_stereo(
-          mod_.get(), static_cast<int32_t>(rate), frames - done,
-          reinterpret_cast<int16_t*>(buffer) + done * 2);
+      const size_t got = openmpt_module_read_interleaved_float_stereo(
+          mod_.get(), static_cast<int32_t>(rate), frames - done, rendered_.data() + done * 2);
       if (got == 0) ended_ = true;
       done += got;
     }
+    ToDitheredPcm16(rendered_.data(), done * 2, reinterpret_cast<int16_t*>(buffer));
     // Should the second rendering end early, the measured length is still honoured.
     std::memset(buffer + done * frame_bytes(), 0, (frames - done) * frame_bytes());
     delivered_ += want;
@@ -111,10 +129,32 @@ class ModuleChannel : public Channel {
   }
 
  private:
+  // libopenmpt's own 16-bit dither draws fresh noise on every rendering, so the same module
+  // would never give the same bytes twice. The mix is taken as float instead and dithered
+  // here (triangular, two steps peak to peak) from a generator that starts alike every time.
+  void ToDitheredPcm16(const float* in, size_t samples, int16_t* out) {
+    for (size_t i = 0; i < samples; ++i) {
+      const float noise = NextUniform() - NextUniform();
+      const float scaled = in[i] * 32768.0f + noise;
+      const float clamped = std::clamp(scaled, -32768.0f, 32767.0f);
+      out[i] = static_cast<int16_t>(std::lrint(clamped));
+    }
+  }
+
+  // Uniform in [0, 1): a 32-bit xorshift, enough for dither and the same on every run.
+  float NextUniform() {
+    dither_state_ ^= dither_state_ << 13;
+    dither_state_ ^= dither_state_ >> 17;
+    dither_state_ ^= dither_state_ << 5;
+    return static_cast<float>(dither_state_ >> 8) * (1.0f / 16777216.0f);
+  }
+
   std::vector<uint8_t> data_;
   ModulePtr mod_;
   uint64_t delivered_ = 0;
   bool ended_ = false;
+  std::vector<float> rendered_;
+  uint32_t dither_state_ = 0x9E3779B9u;
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include "stream_decoder.h"
 
-#include <sys/stat.h>
+#include "source_io.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -14,6 +15,9 @@ namespace {
 
 constexpr uint32_t kMaxChannels = 32;
 constexpr int kMaxRate = 1000000;
+// No audio file is sampled this slowly; a header that claims it would, converted to a
+// usual rate, expand a small file into tens of gigabytes.
+constexpr int kMinRate = 1000;
 constexpr int kMaxFlushErrors = 64;
 
 bool is_asf_format(const char* name) {
@@ -44,24 +48,39 @@ void layout_of(const AVChannelLayout& given, int channels, AVChannelLayout* out)
 }  // namespace
 
 InputPtr open_input_file(const std::string& path) {
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_size == 0) {
+  // FFmpeg reads through an I/O of our own, so that only a regular file is ever opened,
+  // and without blocking.
+  AVIOContext* io = open_source_io(path);
+  if (io == nullptr) return nullptr;
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) {
+    free_source_io(io);
     return nullptr;
   }
+  raw->pb = io;
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
   AVDictionary* raw_options = nullptr;
   av_dict_set(&raw_options, "protocol_whitelist", "file", 0);
   std::unique_ptr<AVDictionary, DictDeleter> options(raw_options);
-  // The "file:" prefix keeps a colon in the name from being read as a protocol.
+  // The name only guides the probe by its extension; the "file:" prefix keeps a colon in
+  // it from being read as a protocol.
   const std::string url = "file:" + path;
-  AVFormatContext* raw = nullptr;
   raw_options = options.release();
   const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &raw_options);
   options.reset(raw_options);
-  if (opened < 0) return nullptr;  // FFmpeg frees the context itself on failure
+  if (opened < 0) {  // FFmpeg frees the context itself on failure, but not our I/O
+    free_source_io(io);
+    return nullptr;
+  }
   InputPtr input(raw);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
   return input;
+}
+
+int vorbis_header_type(const AVPacket& packet) {
+  const bool header = packet.size >= 7 && (packet.data[0] & 1) != 0 &&
+                      std::memcmp(packet.data + 1, "vorbis", 6) == 0;
+  return header ? packet.data[0] : 0;
 }
 
 const char* StreamDecoder::format_name() const {
@@ -103,7 +122,7 @@ bool StreamDecoder::open(const std::string& path, InputKind kind) {
   if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
 
   const int channels = codec_->ch_layout.nb_channels;
-  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate <= 0 ||
+  if (channels <= 0 || channels > static_cast<int>(kMaxChannels) || codec_->sample_rate < kMinRate ||
       codec_->sample_rate > kMaxRate) {
     return false;
   }
@@ -127,6 +146,19 @@ bool StreamDecoder::feed() {
       break;
     }
     const bool ours = packet_->stream_index == stream_;
+    if (ours && !link_frames_.empty()) {
+      // Every frame of the link before has been received by now: the decoder asks for a
+      // packet only when it has nothing left to give.
+      const int header = vorbis_header_type(*packet_);
+      if (header == 1 && link_has_audio_) {
+        ++link_;
+        link_delivered_ = 0;
+        link_has_audio_ = false;
+      } else if (header == 0 && !link_has_audio_) {
+        link_has_audio_ = true;
+        link_first_pts_ = packet_->pts;
+      }
+    }
     const int sent = ours ? avcodec_send_packet(codec_.get(), packet_.get()) : -1;
     av_packet_unref(packet_.get());
     // A packet the decoder rejects as corrupt is dropped; the next one may decode.
@@ -205,6 +237,7 @@ bool StreamDecoder::convert(AVFrame* frame, std::vector<uint8_t>& out) {
       frame->sample_rate == static_cast<int>(rate_)) {
     const size_t bytes = static_cast<size_t>(count) * frame_bytes;
     out.insert(out.end(), frame->data[0], frame->data[0] + bytes);
+    trim_to_link(frame, out, out.size() - bytes);
     return true;
   }
   AVChannelLayout layout{};
@@ -229,7 +262,24 @@ bool StreamDecoder::convert(AVFrame* frame, std::vector<uint8_t>& out) {
     return false;
   }
   out.resize(start + static_cast<size_t>(made) * frame_bytes);
+  trim_to_link(frame, out, start);
   return true;
+}
+
+// Keeps of the frames appended to `out` from `start` only those inside the current link.
+// A Vorbis link's first audio packet only primes the overlap and sounds nothing, but the
+// decoder, set up anew by a later link's headers, gives it a block of output: dropped.
+// The frame carries its packet's stamp, which tells it apart whatever the stamps' origin.
+// Past the link's length comes the encoder's end padding: dropped too.
+void StreamDecoder::trim_to_link(const AVFrame* frame, std::vector<uint8_t>& out, size_t start) {
+  if (link_frames_.empty()) return;
+  const size_t frame_bytes = size_t{chans_} * 2;
+  const int64_t frames = static_cast<int64_t>((out.size() - start) / frame_bytes);
+  const bool primer = link_ > 0 && link_delivered_ == 0 && frame->pts == link_first_pts_;
+  const int64_t length = link_ < link_frames_.size() ? link_frames_[link_] : 0;
+  const int64_t keep = primer ? 0 : std::clamp<int64_t>(length - link_delivered_, 0, frames);
+  out.resize(start + static_cast<size_t>(keep) * frame_bytes);
+  link_delivered_ += keep;
 }
 
 void StreamDecoder::drain_converter(std::vector<uint8_t>& out) {

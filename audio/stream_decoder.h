@@ -35,6 +35,10 @@ class StreamDecoder {
   const char* format_name() const;
   AVFormatContext* input() const { return input_.get(); }
   int stream_index() const { return stream_; }
+  // A chained Ogg Vorbis file: each link is cut to its length in frames (from its granule
+  // positions), as the decoder leaves the end padding of every link in.
+  void trim_links(std::vector<int64_t> frames) { link_frames_ = std::move(frames); }
+
   // Packets or frames the decoder rejected so far.
   uint64_t decode_errors() const { return decode_errors_; }
 
@@ -43,6 +47,7 @@ class StreamDecoder {
   bool convert(AVFrame* frame, std::vector<uint8_t>& out);
   bool configure_converter(const AVFrame* frame, const AVChannelLayout& layout);
   void drain_converter(std::vector<uint8_t>& out);
+  void trim_to_link(const AVFrame* frame, std::vector<uint8_t>& out, size_t start);
 
   InputPtr input_;
   CodecPtr codec_;
@@ -60,7 +65,16 @@ class StreamDecoder {
   int swr_format_ = -1;
   int swr_rate_ = 0;
   AVChannelLayout swr_layout_{};
+  // Links of a chain: their lengths, the one being decoded, frames delivered of it.
+  std::vector<int64_t> link_frames_;
+  size_t link_ = 0;
+  int64_t link_delivered_ = 0;
+  bool link_has_audio_ = false;
+  int64_t link_first_pts_ = AV_NOPTS_VALUE;
 };
+
+// The type of a Vorbis header packet (1 identification, 3 comment, 5 setup), 0 for audio.
+int vorbis_header_type(const AVPacket& packet);
 
 // Opens `path` for reading with FFmpeg, refusing anything but regular files and every
 // protocol but plain files. Returns null on failure.

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake pkg-config make
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libopenmpt-dev
@@ -12,6 +13,7 @@ packages=(
   libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev
   libmp3lame-dev
   libvorbis-dev libogg-dev
+  libtag1-dev
   fonts-dejavu-core
   xvfb xauth
   desktop-file-utils librsvg2-bin

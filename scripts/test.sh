@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite; then builds the
-# engine's tests with AddressSanitizer and UndefinedBehaviorSanitizer and runs them too.
+# engine's tests with AddressSanitizer and UndefinedBehaviorSanitizer and runs them too; then
+# runs each fuzz target for thirty seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,4 +15,9 @@ if [ "${ORVIK_SKIP_SANITIZERS:-0}" != "1" ]; then
         -DORVIK_BUILD_APP=OFF -DORVIK_BUILD_BENCH=OFF >/dev/null
   cmake --build build-sanitize -j2
   (cd build-sanitize && ctest --output-on-failure -j2)
+fi
+
+# Thirty seconds of each fuzz target (clang, under the sanitizers).
+if [ "${ORVIK_SKIP_FUZZ:-0}" != "1" ]; then
+  bash scripts/fuzz.sh 30
 fi

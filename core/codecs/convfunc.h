@@ -6,6 +6,7 @@
 #include <string>
 
 #include "codecs/options.h"
+#include "songtags.h"
 
 enum : int32_t {
   STAGE_NONE = 0,
@@ -28,10 +29,17 @@ class TConvFunc {
   int32_t TotalPosition = 0;
   int32_t Stage = STAGE_NONE;
   TOptions Options;
+  // The tags of the source DecodeToWAV read last, for the output made from it: a WAV output
+  // gets them from DecodeToWAV itself, the other outputs from their encoder.
+  SongTags SourceTags;
 
   // Whole seconds of every source of MainFunc.FileList, or -1.
   int32_t MeasureTotalLength();
-  // 1 done; -1 library refused; -2 source not opened or no mixer; -3 destination not created.
+  // Moves the counters past a listed source that the batch does not convert, by the whole
+  // seconds MeasureTotalLength counted for it, so a finished batch still stands at 100 %.
+  void CountAsDone(const std::string& path);
+  // 1 done; -1 library refused; -2 source not opened, no mixer, or the source failed while
+  // decoded; -3 destination not created.
   int32_t DecodeToWAV(const std::string& source, const std::string& destination,
                       TOptions settings, int mode);
   // 0 done; -1 library refused; -2 temporary WAV not accepted; -3 files or LAME not set up.

@@ -11,6 +11,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/freespace.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -74,6 +75,7 @@ bool WriteSizeField(FILE* f, long offset, uint64_t value) {
 
 int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& destination,
                                TOptions settings, int mode) {
+  SourceTags = SongTags();
   audio_set_config(1, 0);
   TAudioLibrary library(0, 44100, 0);
   if (!library.Ready()) return -1;
@@ -81,6 +83,7 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   TSourceHandle input(OpenSource(source, AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE,
                                  AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE));
   if (!input) return -2;
+  audio_get_tags(input.Get(), &SourceTags);
   CurrentLength = TruncToInt(audio_bytes_to_seconds(input.Get(), audio_get_length(input.Get())));
 
   uint32_t rate = 0, channels = 0;
@@ -88,6 +91,10 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   TSourceHandle mixer(mixer_create(rate, channels, AUDIO_FLAG_DECODE | AUDIO_FLAG_MIXER_END));
   // A mixer without its source would deliver nothing and the WAV would be empty.
   if (!mixer || !mixer_add_channel(mixer.Get(), input.Get(), 0)) return -2;
+
+  // The WAV's exact size is known now: when it cannot fit, the conversion fails before a
+  // byte is written instead of after filling the disk.
+  if (!FitsFreeSpace(destination, kWavHeaderBytes + audio_get_length(mixer.Get()))) return -3;
 
   // The WAV is written beside the destination under a name of its own and takes the
   // destination's place only when complete; the source is never written over.
@@ -109,6 +116,9 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
     CheckCancel();
     PassBreak(5);
     const int32_t got = audio_get_data(mixer.Get(), buffer.data(), kPullBytes);
+    // The source failed midway (a file that shrank or could not be read): what was
+    // written is not the whole song and is not kept.
+    if (got < 0) return -2;
     if (got > 0) written = WriteAll(file.get(), buffer.data(), static_cast<size_t>(got)) && written;
     if (mode == 0)
       UpdateCounters(base, TruncToInt(audio_bytes_to_seconds(
@@ -129,7 +139,12 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
     return -3;
   const bool closed = std::fclose(file.release()) == 0;
   // A disk that filled up shows only now; the destination is then left as it was.
-  if (!closed || !partial.Commit()) return -3;
+  if (!closed) return -3;
+  // Mode 0 makes a WAV output; the other modes make the temporary WAV, which the encoders
+  // read raw to its end and which therefore carries no tags.
+  if (mode == 0 && !audio_write_tags(partial.Path().c_str(), SongTagFormat::Wav, SourceTags))
+    return -3;
+  if (!partial.Commit()) return -3;
 
   mixer.Reset();
   input.Reset();

@@ -89,6 +89,10 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
 
   LamePtr lame = SetUpLame(settings);
   if (!lame) return -3;
+  // The source's tags: ID3v2 in front of the first frame, ID3v1 after the last.
+  Mp3TagBlocks tags;
+  if (!audio_mp3_tag_blocks(SourceTags, &tags)) return -3;
+  if (!Append(out.get(), tags.front.data(), static_cast<int>(tags.front.size()))) return -3;
 
   const int channels = settings.MP3NumChannels;
   uint64_t done = 0;
@@ -127,11 +131,12 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
   }
 
   if (!Append(out.get(), mp3, lame_encode_flush(lame.get(), mp3, kMp3BufferBytes))) return -3;
+  if (!Append(out.get(), tags.back.data(), static_cast<int>(tags.back.size()))) return -3;
 
   // The tag frame goes over the frame reserved for it at the start of the file.
   const size_t tagBytes = lame_get_lametag_frame(lame.get(), mp3, sizeof mp3);
   if (tagBytes > 0 && tagBytes <= sizeof mp3) {
-    if (std::fseek(out.get(), 0, SEEK_SET) != 0) return -3;
+    if (std::fseek(out.get(), static_cast<long>(tags.front.size()), SEEK_SET) != 0) return -3;
     if (!Append(out.get(), mp3, static_cast<int>(tagBytes))) return -3;
   }
 

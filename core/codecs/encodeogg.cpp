@@ -65,11 +65,16 @@ class TVorbisState {
                               static_cast<long>(s.OGGBitrate) * 1000, -1) == 0;
   }
 
-  // Comment, analysis, block and stream state; false if libvorbis fails to start.
-  bool Start(int serial) {
+  // Comment, analysis, block and stream state; false if libvorbis fails to start. The
+  // source's tags join the encoder's own comment.
+  bool Start(int serial, const SongTags& tags) {
     vorbis_comment_init(&vc);
     commentReady_ = true;
     vorbis_comment_add_tag(&vc, "Encoder", "Ogg Vorbis encoder");
+    VorbisComments comments;
+    if (!audio_vorbis_comments(tags, &comments)) return false;
+    for (const auto& [name, value] : comments)
+      vorbis_comment_add_tag(&vc, name.c_str(), value.c_str());
     if (vorbis_analysis_init(&vd, &vi) != 0) return false;
     dspReady_ = true;
     if (vorbis_block_init(&vd, &vb) != 0) return false;
@@ -113,7 +118,7 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   const long size = std::ftell(in.get());
   if (size < kWavHeaderBytes + 2L * settings.OGGNumChannels) return -1;
   std::srand(static_cast<unsigned>(std::time(nullptr)));
-  if (!v.Start(std::rand())) return -1;
+  if (!v.Start(std::rand(), SourceTags)) return -1;
 
   ogg_packet identification, comment, codebook;
   if (vorbis_analysis_headerout(&v.vd, &v.vc, &identification, &comment, &codebook) != 0)

@@ -90,6 +90,8 @@ int32_t TConvFunc::EncodeWMA(const std::string& wav, const std::string& destinat
   const bool finished = encoder.Close();
   source.Reset();
   library.Release();
-  if (!finished || !partial.Commit()) return -1;
+  if (!finished || !audio_write_tags(partial.Path().c_str(), SongTagFormat::Wma, SourceTags))
+    return -1;
+  if (!partial.Commit()) return -1;
   return 0;
 }

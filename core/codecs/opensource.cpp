@@ -38,6 +38,15 @@ void FreeSource(uint32_t handle) {
     audio_free_stream(handle);
 }
 
+namespace {
+// A listed source's length as the batch total counts it; the library must be started.
+double ListedSeconds(const std::string& path) {
+  // A source no opener takes has handle 0, and the layer gives it 0 seconds.
+  TSourceHandle source(OpenSource(path, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
+  return audio_bytes_to_seconds(source.Get(), audio_get_length(source.Get()));
+}
+}  // namespace
+
 int32_t TConvFunc::MeasureTotalLength() {
   CurrentProgress = 0;
   TotalProgress = 0;
@@ -51,11 +60,16 @@ int32_t TConvFunc::MeasureTotalLength() {
   if (!library.Ready()) return -1;
   int32_t sum = 0;
   for (const std::string& path : MainFunc.FileList) {
-    // A source no opener takes has handle 0, and the layer gives it 0 seconds.
-    TSourceHandle source(OpenSource(path, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
-    const double seconds = audio_bytes_to_seconds(source.Get(), audio_get_length(source.Get()));
     // Truncated after every addition: the total is the sum of each source's whole seconds.
-    sum = TruncToInt(seconds + sum);
+    sum = TruncToInt(ListedSeconds(path) + sum);
   }
   return sum;
+}
+
+void TConvFunc::CountAsDone(const std::string& path) {
+  audio_set_config(1, 10);
+  TAudioLibrary library(-1, 44100, 0x100);
+  const int32_t seconds = library.Ready() ? TruncToInt(ListedSeconds(path)) : 0;
+  CurrentLength = seconds;
+  UpdateCounters(TotalPosition, seconds);
 }

@@ -1,40 +1,180 @@
 #include "codecs/partialfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <random>
 #include <vector>
 
-TPartialFile::TPartialFile(std::string destination) : destination_(std::move(destination)) {
-  if (destination_.empty() || destination_.back() == '/') return;
-  const auto slash = destination_.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : destination_.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? destination_ : destination_.substr(slash + 1);
-  // A hidden name, so that a file manager open on the folder does not show the half file.
-  std::string pattern = folder + "." + name.substr(0, 100) + ".part-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = mkstemp(buffer.data());
-  if (fd < 0) return;
-  // mkstemp makes the file 0600; give it the usual mode of a new file.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  path_ = buffer.data();
+namespace {
+
+constexpr const char* kPartSuffix = ".part-";
+constexpr size_t kUniqueChars = 6;  // as mkstemp's XXXXXX
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-TPartialFile::~TPartialFile() {
-  if (!path_.empty()) std::remove(path_.c_str());
+std::string NameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ".NAME.part-" in the folder of `target`; a hidden name, so that a file manager open on
+// the folder does not show the half file.
+std::string HiddenStem(const std::string& target) {
+  return FolderOf(target) + "." + NameOf(target).substr(0, 100) + kPartSuffix;
+}
+
+// ".NAME.part-XXXXXX"
+bool IsPartialName(const std::string& name) {
+  const size_t suffixLength = std::char_traits<char>::length(kPartSuffix);
+  if (name.size() < 2 + suffixLength + kUniqueChars || name[0] != '.') return false;
+  const size_t suffix = name.size() - kUniqueChars - suffixLength;
+  return name.compare(suffix, suffixLength, kPartSuffix) == 0;
+}
+
+std::string UniqueChars() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937 random{std::random_device{}()};
+  std::string text(kUniqueChars, 'x');
+  for (char& c : text) c = kChars[random() % (sizeof kChars - 1)];
+  return text;
+}
+
+// The mode a new file gets from this process.
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// Holds the partial file's lock for as long as it is open, so that RemoveStalePartialFiles
+// never takes the file of a live conversion.
+void LockAsLive(int fd) { ::flock(fd, LOCK_EX | LOCK_NB); }
+
+}  // namespace
+
+std::string ReplacedFile(const std::string& destination) {
+  std::string path = destination;
+  // The kernel's own limit on links followed in one lookup.
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::vector<char> buffer(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 2);
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
+    const std::string link(buffer.data(), static_cast<size_t>(n));
+    path = link[0] == '/' ? link : FolderOf(path) + link;
+  }
+  return {};
+}
+
+void TakeOverAttributes(int fd, const std::string& replaced) {
+  struct stat info {};
+  if (::stat(replaced.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+    // Not allowed to give a file away: it stays with this user.
+  }
+  ::fchmod(fd, info.st_mode & 07777 & ~(S_ISUID | S_ISGID));
+}
+
+TPartialFile::TPartialFile(std::string destination, bool allowUnnamed)
+    : destination_(std::move(destination)) {
+  if (destination_.empty() || destination_.back() == '/') return;
+  target_ = ReplacedFile(destination_);
+  if (target_.empty()) return;
+  const std::string folder = FolderOf(target_);
+  if (allowUnnamed) {
+    // The inode has no name until Commit links it in: the kernel frees it with the last
+    // descriptor, also when the process is killed.
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+      // Writers open the file by its /proc path; without /proc the named file is used.
+      if (::access(procPath.c_str(), W_OK) == 0) {
+        fd_ = fd;
+        path_ = procPath;
+        unnamed_ = true;
+        LockAsLive(fd_);
+        return;
+      }
+      ::close(fd);
+    }
+  }
+  std::string pattern = HiddenStem(target_) + std::string(kUniqueChars, 'X');
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return;
+  LockAsLive(fd);
+  // mkstemp makes the file 0600; give it the usual mode of a new file.
+  ::fchmod(fd, NewFileMode());
+  fd_ = fd;
+  path_ = pattern;
+}
+
+TPartialFile::~TPartialFile() { Discard(); }
+
+void TPartialFile::Discard() {
+  if (fd_ < 0) return;
+  if (!unnamed_) ::unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
+  path_.clear();
 }
 
 bool TPartialFile::Commit() {
-  if (path_.empty()) return false;
-  const bool ok = std::rename(path_.c_str(), destination_.c_str()) == 0;
-  if (!ok) std::remove(path_.c_str());
-  path_.clear();
-  return ok;
+  if (fd_ < 0) return false;
+  TakeOverAttributes(fd_, target_);
+  bool ok = false;
+  if (!unnamed_) {
+    ok = ::rename(path_.c_str(), target_.c_str()) == 0;
+  } else if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    // Nothing stood there: the file appears whole under its name.
+    ok = true;
+  } else if (errno == EEXIST) {
+    // A link cannot replace a file; a hidden name is given first, then renamed over the
+    // old file in one step.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string hidden = HiddenStem(target_) + UniqueChars();
+      if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (errno == EEXIST) continue;
+        break;
+      }
+      ok = ::rename(hidden.c_str(), target_.c_str()) == 0;
+      if (!ok) ::unlink(hidden.c_str());
+      break;
+    }
+  }
+  if (ok) {
+    ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+    return true;
+  }
+  Discard();
+  return false;
+}
+
+void RemoveStalePartialFiles(const std::string& folder) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return;
+  const int dirFd = ::dirfd(dir.get());
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (!IsPartialName(name)) continue;
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info {};
+    // The lock is free only when no live conversion holds the file open.
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(dirFd, name.c_str(), 0);
+    ::close(fd);
+  }
 }

@@ -1,28 +1,62 @@
-// Writing a destination safely: the data goes into a uniquely named file in the
-// destination's folder, and only a complete file is renamed over the destination. A
-// cancel or failure (destruction without Commit) removes the partial file and leaves an
-// existing destination as it was.
+// Writing a destination safely: the data goes into a file of its own in the destination's
+// folder, and only a complete file takes the destination's place. A cancel or failure
+// (destruction without Commit) removes the partial file and leaves an existing destination
+// as it was.
+//
+// Where the file system allows, the partial file has no name at all until Commit (an
+// O_TMPFILE inode), so a crash or a kill leaves nothing behind. Elsewhere it is a hidden
+// file named ".NAME.part-XXXXXX", locked while its owner lives, so that
+// RemoveStalePartialFiles can tell the ones a dead process left.
 #pragma once
 
 #include <string>
 
 class TPartialFile {
  public:
-  // Creates the partial file beside `destination`; Path() is empty when that failed.
-  explicit TPartialFile(std::string destination);
+  // Creates the partial file for `destination`. When `destination` is a symbolic link,
+  // the file it leads to is the one replaced, and the link stays a link. With
+  // `allowUnnamed` false the hidden named file is used even where an unnamed one could be.
+  explicit TPartialFile(std::string destination, bool allowUnnamed = true);
   ~TPartialFile();
   TPartialFile(const TPartialFile&) = delete;
   TPartialFile& operator=(const TPartialFile&) = delete;
 
-  bool Created() const { return !path_.empty(); }
+  bool Created() const { return fd_ >= 0; }
+  // A path through which the partial file can be opened, written and read again until
+  // Commit (a tag writer may reopen it): "/proc/self/fd/N" for an unnamed file, the hidden
+  // file's own path otherwise. Empty when creation failed. It carries no extension of the
+  // destination's: a reader that chooses the format by the name must be told the format.
   const std::string& Path() const { return path_; }
+  // The descriptor of the partial file, open for reading and writing until Commit.
+  int Descriptor() const { return fd_; }
+  bool Unnamed() const { return unnamed_; }
   const std::string& Destination() const { return destination_; }
 
-  // Renames the partial file over the destination; false (and the partial file removed)
-  // when that fails.
+  // Puts the partial file in place of the destination's file in one step, with the
+  // permission bits (and, where allowed, the owner) of the file it replaces; false (and
+  // the partial file removed) when that fails.
   bool Commit();
 
  private:
+  void Discard();
+
   std::string destination_;
+  std::string target_;  // the file replaced: the destination with its links followed
   std::string path_;
+  int fd_ = -1;
+  bool unnamed_ = false;
 };
+
+// The file that writing `destination` replaces: `destination` itself or, when it is a
+// symbolic link, the file the links lead to (which need not exist yet). Empty for a loop of
+// links.
+std::string ReplacedFile(const std::string& destination);
+
+// Gives the file open as `fd` the permission bits of the existing file `replaced`, without
+// set-user-ID and set-group-ID (as writing it in place would drop them), and its owner where
+// allowed. Nothing when `replaced` does not exist.
+void TakeOverAttributes(int fd, const std::string& replaced);
+
+// Removes the hidden partial files in `folder` whose writer has ended (crashed or killed);
+// files still locked by a running conversion stay.
+void RemoveStalePartialFiles(const std::string& folder);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "codecs/convfunc.h"
+#include "codecs/partialfile.h"
 #include "main/econverterror.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -110,10 +111,12 @@ class ConfigReader {
   explicit ConfigReader(std::FILE* file) : file_(file) {}
 
   bool Header() { return SkipConfigLine(file_); }
+  // A text the file could not give back as read is not taken: the setting keeps its
+  // value, so the next WriteConfig never stores a line that the next start cannot read.
   bool Text(std::string& field) {
     auto v = ReadConfigValue(file_, true);
     if (!v) return false;
-    field = *v;
+    if (ConfigCanHoldText(*v)) field = *v;
     return true;
   }
   bool Int(int32_t& field) {
@@ -128,8 +131,8 @@ class ConfigReader {
     field = ConfigTextToInt(*v) != 0;
     return true;
   }
-  bool Flag(bool& field, bool dropLineEnd = true) {
-    auto v = ReadConfigValue(file_, dropLineEnd);
+  bool Flag(bool& field) {
+    auto v = ReadConfigValue(file_, true);
     if (!v) return false;
     field = ConfigTextToBool(*v);
     return true;
@@ -147,6 +150,28 @@ bool WriteWhole(const std::string& path, const std::string& text) {
   return std::fclose(f.release()) == 0 && written;
 }
 
+enum class TReplaceResult { Replaced, NotWritten, NotReplaced };
+
+// Writes `text` to a new file beside `path` (one without a name until it is complete, where
+// the file system allows, so an interrupted save leaves nothing) and puts it in place of
+// `path` with the old file's mode and owner. NotWritten when the new file could not be
+// written whole (the old file is then better kept than overwritten); NotReplaced when no
+// new file could be made or the rename was refused.
+TReplaceResult ReplaceByRename(const std::string& path, const std::string& text) {
+  TPartialFile partial(path);
+  if (!partial.Created()) return TReplaceResult::NotReplaced;
+  const int fd = partial.Descriptor();
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return TReplaceResult::NotWritten;
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) return TReplaceResult::NotWritten;
+  return partial.Commit() ? TReplaceResult::Replaced : TReplaceResult::NotReplaced;
+}
+
 }  // namespace
 
 std::string ConfigPath() { return ProgramDir() + "config.cfg"; }
@@ -162,6 +187,11 @@ std::optional<std::string> ReadConfigValue(std::FILE* file, bool dropLineEnd) {
 }
 
 bool SkipConfigLine(std::FILE* file) { return ReadLine(file, 255).has_value(); }
+
+bool ConfigCanHoldText(const std::string& text) {
+  // A carriage return at the end would be read back as part of the line end.
+  return text.size() <= kMaxConfigTextBytes && (text.empty() || text.back() != '\r');
+}
 
 std::string FlagToText(bool flag) { return std::to_string(static_cast<unsigned char>(flag)); }
 
@@ -254,7 +284,9 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
       r.IntFlag(o.MP3UseVBR) && r.Int(o.MP3Quality) &&
       r.Header() && r.Int(o.WMABitrate) && r.IntFlag(o.WMAUseVBR) && r.Int(o.WMAQuality) &&
       r.Header() && r.Text(o.OutputFolder) && r.Int(o.OutputName) && r.Flag(o.Delete) &&
-      r.Header() && r.Flag(ReadOnlyWarn, false));
+      // A line end after the last value (every Linux editor ends a file with one) is that
+      // line's end, not part of the value.
+      r.Header() && r.Flag(ReadOnlyWarn));
 }
 
 void TMainFunc::WriteConfig() {
@@ -270,32 +302,27 @@ void TMainFunc::WriteConfig() {
     WriteWhole(path, text);
     return;
   }
-  // A file this user may not write (made read-only to keep fixed settings, or owned by
-  // someone else) keeps its contents, as writing it in place would have.
   if (exists && S_ISREG(st.st_mode)) {
+    // A file this user may not write (made read-only to keep fixed settings, or owned by
+    // someone else) keeps its contents, as writing it in place would have.
     const int probe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (probe < 0) return;
     ::close(probe);
+    // A file with other names (hard links) stays the one file they all name.
+    if (st.st_nlink > 1) {
+      WriteWhole(path, text);
+      return;
+    }
   }
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    WriteWhole(path, text);
-    return;
+  switch (ReplaceByRename(path, text)) {
+    case TReplaceResult::Replaced:
+    case TReplaceResult::NotWritten:
+      return;
+    case TReplaceResult::NotReplaced:
+      // No temporary file can be made here, or the file cannot be renamed over (a file
+      // bind-mounted into place, a folder where only the owner may replace it): written in
+      // place, the settings are still kept.
+      WriteWhole(path, text);
+      return;
   }
-  ::fchmod(fd, exists ? (st.st_mode & 07777) : 0644);
-  // The replacement keeps the old file's owner, as an in-place write would.
-  if (exists && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-    // Not allowed to give a file away: it stays with this user.
-  }
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false; else done += static_cast<size_t>(n);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) ::unlink(temporary.c_str());
 }

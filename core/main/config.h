@@ -14,8 +14,17 @@ std::string ConfigPath();
 // Reads the next line (at most 255 characters, the line feed included) and returns the text
 // after its last "=", or the whole text when it holds no "=". With `dropLineEnd` a final
 // line feed is removed first. A carriage return right before a line feed is part of the
-// line end. No value when the file has no more characters.
+// line end; a lone one, also at the end of the file, is part of the text. No value when the file has no more characters.
 std::optional<std::string> ReadConfigValue(std::FILE* file, bool dropLineEnd);
+
+// The longest text value that config.cfg gives back as written: "OutputFolder=" or
+// "OutputFormat=", the value and its line end fill the 255 characters of one read.
+inline constexpr size_t kMaxConfigTextBytes = 241;
+
+// True when the line "Key=<text>" reads back as `text`: not longer than
+// kMaxConfigTextBytes and not ending in a carriage return (which the line feed after it
+// would make part of the line end). A text read from the file that fails this is refused.
+bool ConfigCanHoldText(const std::string& text);
 
 // Skips one section header line (at most 254 characters); false at the end of the file.
 bool SkipConfigLine(std::FILE* file);

@@ -1,7 +1,9 @@
 #include "main/jobdriver.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -47,11 +49,19 @@ bool CopyInto(const std::string& from, TPartialFile& to) {
 }
 
 // Puts `from` in place of `to` in one step: readers see the old file or the new one,
-// never neither. Across file systems the copy is made beside `to` first.
+// never neither. Across file systems the copy is made beside `to` first. As with every
+// output, a link at `to` stays a link and the file replaced keeps its permission bits.
 bool MoveReplacing(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  const std::string target = ReplacedFile(to);
+  if (target.empty()) return false;
+  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    TakeOverAttributes(fd, target);
+    close(fd);
+  }
+  if (std::rename(from.c_str(), target.c_str()) == 0) return true;
   if (errno != EXDEV) return false;
-  TPartialFile partial(to);
+  TPartialFile partial(target);
   if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
   std::remove(from.c_str());
   return true;
@@ -178,7 +188,10 @@ void TMainFunc::ConvertAll() {
     destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
-    if (SourceStillWaiting(FileList, i, destination)) continue;
+    if (SourceStillWaiting(FileList, i, destination)) {
+      ConvFunc.CountAsDone(source);
+      continue;
+    }
     const bool converted = ConvertFile(source, destination);
     // Only a complete output that is a different file from the source, and that no later
     // file of the batch replaces, lets the source go.

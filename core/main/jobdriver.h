@@ -31,7 +31,8 @@ bool SameFile(const std::string& a, const std::string& b);
 bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
                         bool converted);
 
-// Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included.
+// Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included: around
+// a batch, and around every command that fills the list while processing events.
 class TBatchGuard {
  public:
   TBatchGuard() { MainFunc.BatchRunning = true; }

@@ -20,7 +20,8 @@ class TMainFunc {
 
   // The visible rows of ConvertList (the list box's own store).
   TListRows Rows;
-  // True while a batch runs: no command may start another batch or change the list.
+  // True while a batch runs, and while the CD command or adding files fills the list: no
+  // command may then start a batch or change the list.
   bool BatchRunning = false;
 
   void ReadConfig();

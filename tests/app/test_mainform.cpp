@@ -14,15 +14,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "application.h"
+#include "audio.h"
+#include "cdimagefixture.h"
 #include "codecs/convfunc.h"
 #include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "convertlist.h"
+#include "main/cdopen.h"
 #include "main/config.h"
 #include "main/listops.h"
 #include "main/mainfunc.h"
@@ -129,7 +133,14 @@ class TestMainForm : public QObject {
   void cleanupTestCase() { SetProgramDirForTesting(""); }
 
   void firstRunWithoutConfig() {
+    // A partial file a killed run left in the program's temporary folder goes at start-up;
+    // one elsewhere is not the program's to remove.
+    QVERIFY(QDir().mkpath(dir_.filePath("temp")));
+    QVERIFY(WriteWholeFile(Dir() + "temp/.tmp100000.wav.part-AbC123", "stale"));
+    QVERIFY(WriteWholeFile(Dir() + ".song.mp3.part-AbC123", "not ours"));
     TForm1* form = MakeForm();
+    QVERIFY(!QFile::exists(dir_.filePath("temp/.tmp100000.wav.part-AbC123")));
+    QVERIFY(QFile::remove(dir_.filePath(".song.mp3.part-AbC123")));
     form->show();
     QVERIFY(messages_.empty());
     QVERIFY(ConvFunc.Options == FirstRunOptions());
@@ -367,6 +378,77 @@ class TestMainForm : public QObject {
     QVERIFY(form->Remove->isEnabled() && form->Convert2->isEnabled());
     form->Remove->click();
     QCOMPARE(MainFunc.FileList.size(), size_t(2));
+  }
+
+  // While the CD command or an add fills the list, the commands that its event processing
+  // delivers (a second Ctrl+V, Ctrl+C, Ctrl+R, ...) are refused as during a batch.
+  void commandsWaitWhileTheListIsFilled_data() {
+    QTest::addColumn<QString>("first");
+    QTest::newRow("CD listing") << "cd";
+    QTest::newRow("adding files") << "add";
+    QTest::newRow("dropping files") << "drop";
+  }
+  void commandsWaitWhileTheListIsFilled() {
+    QFETCH(QString, first);
+    TForm1* form = MakeForm();
+    form->show();
+    ProgressBox = new TProgressBox;
+    const std::unique_ptr<TProgressBox> progress(ProgressBox);
+    const std::string cue = Dir() + "disc.cue";
+    std::vector<std::vector<int16_t>> tracks(12, MakeTone(44100, 2, 2352, 300.0));
+    QVERIFY(WriteCdImage(cue, tracks));
+    cd_set_drives_for_testing({cue});
+    std::vector<std::string> expected;
+    for (int track = 1; track <= 12; ++track) expected.push_back(CDTrackEntry(cue + "/", track));
+    if (first != "cd") expected = {"/m/1.mp3", "/m/2.mp3", "/m/3.mp3", "/m/4.mp3"};
+    dialogAnswers_ = {expected, {"/m/again.mp3"}};
+
+    const auto realProcessEvents = UiHooks.ProcessEvents;
+    int passes = 0;
+    UiHooks.ProcessEvents = [&] {
+      if (++passes == 2) {
+        for (QAction* command : {form->CD1, form->Convert2, form->Convert1, form->Clear1, form->Remove1})
+          command->trigger();
+        form->Add->click();
+        form->Clear->click();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/m/dropped.mp3")});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->ConvertList, &enter);
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->ConvertList, &drop);
+      }
+      realProcessEvents();
+    };
+    MainFunc.Rows.ItemIndex = -1;
+    if (first == "cd") {
+      form->CD1->trigger();
+    } else if (first == "add") {
+      form->Add->click();
+    } else {
+      QMimeData data;
+      QList<QUrl> urls;
+      for (const std::string& path : expected) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+      data.setUrls(urls);
+      QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(form->ConvertList, &enter);
+      QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(form->ConvertList, &drop);
+    }
+    UiHooks.ProcessEvents = realProcessEvents;
+    cd_set_drives_for_testing({});
+
+    QVERIFY(passes >= 2);
+    QCOMPARE(MainFunc.FileList, expected);
+    QCOMPARE(MainFunc.Rows.Items, expected);
+    QCOMPARE(dialogRuns_, first == "add" ? 1 : 0);
+    QVERIFY(!ProgressBox->isVisible());
+    QVERIFY(form->isVisible());
+    QVERIFY(messages_.empty());
+    // Afterwards every command works again.
+    QVERIFY(!MainFunc.BatchRunning);
+    QVERIFY(form->Clear->isEnabled() && form->Convert2->isEnabled());
+    ProgressBox = nullptr;
   }
 
   void closingWritesConfigAndDeletesTheTemporaryWav() {

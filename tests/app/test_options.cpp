@@ -594,6 +594,18 @@ class TestOptions : public QObject {
     QVERIFY(!ConvFunc.Options.Delete);
   }
 
+  // Return pressed on any control of either page presses that page's OK.
+  void returnPressesTheOKInView() {
+    TOptionsBox box;
+    box.show();
+    QTest::keyClick(box.OggNumCh, Qt::Key_Return);
+    QVERIFY(!box.isVisible());
+    box.show();
+    OpenFilesPage(box);
+    QTest::keyClick(box.DeleteSrc, Qt::Key_Return);
+    QVERIFY(!box.isVisible());
+  }
+
   void lastPageViewedIsShownAgain() {
     TOptionsBox box;
     box.show();

@@ -84,7 +84,7 @@ class TestBadInput : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
     // What is done to a good file of `kind`: "missing", "folder", "empty", "random",
-    // "cut:<fraction>", "header-only".
+    // "cut:<fraction>", "header-only"; "rate:<Hz>" is a one-second WAV at that rate.
     QTest::addColumn<QString>("damage");
     // 1: must open, 0: must be refused (another opener may take it), -1: either.
     QTest::addColumn<int>("expect");
@@ -99,6 +99,10 @@ class TestBadInput : public QObject {
     QTest::newRow("truncated wma") << "cut.wma" << "wma" << "cut:0.6" << -1;
     QTest::newRow("wav header only") << "head.wav" << "wav" << "header-only" << 1;
     QTest::newRow("mp3 cut to a few bytes") << "stub.mp3" << "mp3" << "cut:0.01" << -1;
+    // Below 1000 Hz a small file would expand to gigabytes at a usual output rate.
+    QTest::newRow("wav at 1 Hz") << "slow1.wav" << "wav" << "rate:1" << 0;
+    QTest::newRow("wav at 999 Hz") << "slow999.wav" << "wav" << "rate:999" << 0;
+    QTest::newRow("wav at 1000 Hz") << "slow1000.wav" << "wav" << "rate:1000" << 1;
   }
 
   void refusedOrDecodable() {
@@ -116,6 +120,9 @@ class TestBadInput : public QObject {
       std::vector<uint8_t> bytes(20000);
       for (auto& b : bytes) b = static_cast<uint8_t>(random());
       QVERIFY(WriteBytes(path, bytes));
+    } else if (damage.startsWith("rate:")) {
+      const uint32_t rate = damage.mid(5).toUInt();
+      QVERIFY(WriteWav(path, rate, 1, MakeTone(rate, 1, rate, rate / 10.0)));
     } else if (damage.startsWith("cut:") || damage == "header-only") {
       auto bytes = ReadBytes(Fixture(kind.toStdString(), true));
       QVERIFY(!bytes.empty());

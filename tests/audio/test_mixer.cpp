@@ -100,6 +100,37 @@ class TestMixer : public QObject {
     if (inRate == outRate && inChans == outChans) QVERIFY(pulled.samples == tone);
   }
 
+  // Every source length around one pull's worth ends cleanly: when the source ran out just
+  // after a pull that left input in the converter, the flush used to crash in soxr.
+  void everyLengthNearAPullEndsCleanly_data() {
+    QTest::addColumn<uint32_t>("inRate");
+    QTest::addColumn<int>("inChans");
+    QTest::addColumn<uint32_t>("outRate");
+    QTest::addColumn<uint32_t>("block");
+    QTest::addColumn<uint32_t>("firstFrames");
+    QTest::newRow("8000 mono, 64 KiB pulls") << 8000u << 1 << 44100u << 65536u << 2900u;
+    QTest::newRow("22050 stereo, 128 KiB pulls") << 22050u << 2 << 48000u << 131072u << 14950u;
+  }
+  void everyLengthNearAPullEndsCleanly() {
+    QFETCH(uint32_t, inRate);
+    QFETCH(int, inChans);
+    QFETCH(uint32_t, outRate);
+    QFETCH(uint32_t, block);
+    QFETCH(uint32_t, firstFrames);
+    const auto tone = MakeTone(inRate, static_cast<uint16_t>(inChans), firstFrames + 130, 440.0);
+    for (uint32_t frames = firstFrames; frames <= firstFrames + 130; ++frames) {
+      const std::vector<int16_t> part(tone.begin(), tone.begin() + frames * inChans);
+      const auto [source, mixer] =
+          MixWav("near.wav", inRate, static_cast<uint16_t>(inChans), part, outRate, 2);
+      QVERIFY(mixer != 0);
+      const TPulled pulled = PullAll(mixer, 1ull << 24, block);
+      QVERIFY(!pulled.error);
+      QCOMPARE(pulled.bytes, audio_get_length(mixer));
+      audio_free_stream(mixer);
+      audio_free_stream(source);
+    }
+  }
+
   // Ends as soon as the last byte is out, without a further empty pull.
   void endsWithItsSource() {
     const auto tone = MakeTone(44100, 2, 1000, 440.0);

@@ -4,7 +4,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -169,8 +172,11 @@ std::vector<QuirkCase> QuirkCases() {
       {"Delete empty", withLine(25, "Delete="), upTo(25), "'' is not a valid boolean value"},
       {"folder holding =", withLine(23, "OutputFolder=D:\\A=B"),
        fullWith([](TOptions& o) { o.OutputFolder = "B"; }), ""},
-      {"line end after the last value", BuildConfigText(Stored(), true) + "\n",
-       [](TOptions& o, bool&) { o = Stored(); }, "'1\n' is not a valid boolean value"},
+      {"line end after the last value", BuildConfigText(Stored(), true) + "\n", full, ""},
+      {"two line ends after the last value", BuildConfigText(Stored(), true) + "\n\n", full,
+       ""},
+      {"lone carriage return after the last value", BuildConfigText(Stored(), true) + "\r",
+       [](TOptions& o, bool&) { o = Stored(); }, "'1\r' is not a valid boolean value"},
       {"keys and sections renamed",
        [] {
          auto lines = StoredLines();
@@ -192,15 +198,20 @@ std::vector<QuirkCase> QuirkCases() {
          o.WAVNumChannels = Stored().WAVFreq;
        }),
        ""},
-      {"folder of 242 characters", withLine(23, "OutputFolder=" + folder242),
-       [folder242](TOptions& o, bool&) {
+      {"folder of 242 characters refused", withLine(23, "OutputFolder=" + folder242),
+       [](TOptions& o, bool&) {
          o = ReadUpTo(24);
-         o.OutputFolder = folder242;
+         o.OutputFolder = Before().OutputFolder;
        },
        "'' is not a valid integer value"},
+      {"format line of 250 characters without = refused", withLine(2, std::string(250, 'z')),
+       fullWith([](TOptions& o) { o.OutputFormat = "wma"; }), ""},
+      {"format ending in a carriage return refused",
+       withLine(2, "OutputFormat=ogg\r\r"), fullWith([](TOptions& o) { o.OutputFormat = "wma"; }),
+       ""},
       {"written on Windows", Join(StoredLines(), "\r\n"), full, ""},
       {"written on Windows, line end after the last value", Join(StoredLines(), "\r\n") + "\r\n",
-       [](TOptions& o, bool&) { o = Stored(); }, "'1\n' is not a valid boolean value"},
+       full, ""},
       {"lone carriage return kept", withLine(2, "OutputFormat=og\rg"),
        fullWith([](TOptions& o) { o.OutputFormat = "og\rg"; }), ""},
       {"ends after line 10",
@@ -399,6 +410,32 @@ class TestConfig : public QObject {
     }
   }
 
+  // Whatever a damaged file gave, the file written from it reads back without an error
+  // and gives the same settings: no error box at every start.
+  void whatIsWrittenReadsBack() {
+    std::vector<std::string> files;
+    for (const QuirkCase& c : QuirkCases()) files.push_back(c.text);
+    std::mt19937 random(2468);
+    for (int round = 0; round < 200; ++round) {
+      std::string junk(static_cast<size_t>(random() % 1200), '\0');
+      for (char& c : junk) c = "=\r\nab1 "[random() % 8];
+      files.push_back(BuildConfigText(Stored(), true).substr(0, random() % 400) + junk);
+    }
+    for (const std::string& file : files) {
+      WriteFileBytes(ConfigFile(), file);
+      ConvFunc.Options = Before();
+      Read();
+      const TOptions read = ConvFunc.Options;
+      const bool warn = MainFunc.ReadOnlyWarn;
+      MainFunc.WriteConfig();
+      ConvFunc.Options = TOptions{};
+      MainFunc.ReadOnlyWarn = !warn;
+      QCOMPARE(Read(), std::string());
+      QVERIFY2(ConvFunc.Options == read, file.c_str());
+      QCOMPARE(MainFunc.ReadOnlyWarn, warn);
+    }
+  }
+
   void writingReplacesTheWholeFile() {
     WriteFileBytes(ConfigFile(), std::string(10000, 'x'));
     ConvFunc.Options = Stored();
@@ -459,6 +496,64 @@ class TestConfig : public QObject {
     QCOMPARE(::stat(file.constData(), &st), 0);
     QCOMPARE(st.st_uid, uid_t(65534));
     QCOMPARE(st.st_gid, gid_t(65534));
+  }
+
+  // The settings file under another name too: both names keep naming the one new file.
+  void savingKeepsEveryNameOfTheFile() {
+    WriteFileBytes(ConfigFile(), "old");
+    const QByteArray file = QFile::encodeName(ConfigFile());
+    const QByteArray other = QFile::encodeName(dir_.filePath("backup.cfg"));
+    QCOMPARE(::link(file.constData(), other.constData()), 0);
+    ConvFunc.Options = Stored();
+    MainFunc.WriteConfig();
+    QCOMPARE(ReadFileBytes(dir_.filePath("backup.cfg")), BuildConfigText(Stored(), false));
+    struct stat a {}, b {};
+    QCOMPARE(::stat(file.constData(), &a), 0);
+    QCOMPARE(::stat(other.constData(), &b), 0);
+    QCOMPARE(a.st_ino, b.st_ino);
+    QFile::remove(dir_.filePath("backup.cfg"));
+  }
+
+  // Where the file cannot be renamed over, it is written in place rather than not at all.
+  void savingWhereTheFileCannotBeRenamedOver_data() {
+    QTest::addColumn<bool>("bindMounted");
+    QTest::newRow("file bind-mounted into place") << true;
+    QTest::newRow("folder where only owners replace files") << false;
+  }
+  void savingWhereTheFileCannotBeRenamedOver() {
+    QFETCH(bool, bindMounted);
+    if (::geteuid() != 0) QSKIP("needs root to mount or to act as another user");
+    const QString backing = dir_.filePath("elsewhere.cfg");
+    WriteFileBytes(bindMounted ? backing : ConfigFile(), "old");
+    WriteFileBytes(ConfigFile(), "old");
+    const QByteArray file = QFile::encodeName(ConfigFile());
+    const QByteArray folder = QFile::encodeName(dir_.path());
+    ConvFunc.Options = Stored();
+    // Saved by a child process: the mount lives only in its own mount namespace.
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (bindMounted) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(QFile::encodeName(backing).constData(), file.constData(), nullptr, MS_BIND,
+                    nullptr) != 0)
+          ::_exit(77);
+      } else if (::chmod(folder.constData(), 01777) != 0 || ::chmod(file.constData(), 0666) != 0 ||
+                 ::seteuid(65534) != 0) {
+        ::_exit(77);
+      }
+      MainFunc.WriteConfig();
+      ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QCOMPARE(::chmod(folder.constData(), 0700), 0);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) QSKIP("cannot set up the place here");
+    QCOMPARE(ReadFileBytes(bindMounted ? backing : ConfigFile()), BuildConfigText(Stored(), false));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
+             bindMounted ? (QStringList{"config.cfg", "elsewhere.cfg"}) : QStringList{"config.cfg"});
+    QFile::remove(backing);
   }
 
   void pipeInPlaceOfTheFileDoesNotHang() {

@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -273,6 +275,29 @@ class TestDecodeToWav : public QObject {
                                                   : Path(destination.toStdString());
     QCOMPARE(ConvFunc.DecodeToWAV(Path(source.toStdString()), dst, Settings(wavFreq, 1), 0), code);
     QCOMPARE(Names(), before);
+  }
+
+  // A WAV that cannot fit on its file system fails before anything is written; one that
+  // fits is written whole. The file system is a 1 MiB tmpfs (mounting needs root).
+  void wavTooLargeForItsFileSystemFailsFirst() {
+    QTemporaryDir own;
+    const std::string small = own.filePath("small").toStdString();
+    QVERIFY(QDir().mkpath(QString::fromStdString(small)));
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+      QSKIP("cannot mount a small file system here");
+    const auto unmount = qScopeGuard([&] { umount2(small.c_str(), MNT_DETACH); });
+    const std::string longer = own.filePath("long.wav").toStdString();
+    const std::string shorter = own.filePath("short.wav").toStdString();
+    QVERIFY(WriteWav(longer, 44100, 2, MakeTone(44100, 2, 44100 * 6, 440.0)));  // 1 MiB
+    QVERIFY(WriteWav(shorter, 44100, 2, MakeTone(44100, 2, 44100 * 5, 440.0)));
+    int passes = 0;
+    EngineHooks.ProcessEvents = [&] { ++passes; };
+    QCOMPARE(ConvFunc.DecodeToWAV(longer, small + "/out.wav", Settings(44100, 2), 0), -3);
+    QCOMPARE(passes, 0);  // not a sample decoded
+    QCOMPARE(QDir(QString::fromStdString(small)).entryList(QDir::Files | QDir::Hidden),
+             QStringList());
+    QCOMPARE(ConvFunc.DecodeToWAV(shorter, small + "/out.wav", Settings(44100, 2), 0), 1);
+    QCOMPARE(ReadBytes(small + "/out.wav"), ReadBytes(shorter));
   }
 
   void awkwardNames_data() {

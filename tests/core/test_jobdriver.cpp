@@ -1,6 +1,8 @@
 // The job driver: output names, the pipeline per source kind and output format, when a
 // source may be deleted, the fallback folder for sources on a CD drive, and cancelling.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -13,6 +15,7 @@
 #include "cdimagefixture.h"
 #include "codecs/convfunc.h"
 #include "codecs/eabort.h"
+#include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "decodeback.h"
 #include "encodedfixtures.h"
@@ -21,6 +24,7 @@
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "main/uihooks.h"
+#include "midifixture.h"
 #include "runfolders.h"
 #include "wavfixture.h"
 
@@ -312,6 +316,40 @@ class TestJobDriver : public QObject {
     QVERIFY(Exists(source));
   }
 
+  // Sources that would convert to silence, and sources whose end is lost while they are
+  // decoded (cut by another program), are failures: no output, and the source is kept
+  // although deletion is on.
+  void silenceIsNeverAConvertedSong_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("MIDI with SMPTE timing") << "smpte.mid";
+    QTest::newRow("MIDI header without a track") << "header.mid";
+    QTest::newRow("MIDI that strikes no note") << "quiet.mid";
+    QTest::newRow("WAV cut while decoded") << "cut.wav";
+    QTest::newRow("MP3 cut while decoded") << "cut.mp3";
+  }
+  void silenceIsNeverAConvertedSong() {
+    QFETCH(QString, name);
+    const std::string file = name.toStdString();
+    std::string source = music_ + file;
+    if (file == "smpte.mid") {
+      QVERIFY(WriteMidiFile(source, MidiScale(4), 0xE728));  // 25 frames of 40 ticks
+    } else if (file == "header.mid") {
+      WriteText(source, QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xe0", 14));
+    } else if (file == "quiet.mid") {
+      QVERIFY(WriteMidiFile(source, {}, 480, 500000, 960));
+    } else {
+      source = Tone(file, 8.0);
+      const off_t quarter = static_cast<off_t>(Contents(source).size() / 4);
+      EngineHooks.ProcessEvents = [&source, quarter] { truncate(source.c_str(), quarter); };
+    }
+    ConvFunc.Options.OutputFormat = "ogg";
+    ConvFunc.Options.Delete = true;
+    SetList({source});
+    MainFunc.ConvertAll();
+    QCOMPARE(FilesIn(music_), std::set<std::string>{file});
+    QCOMPARE(FilesIn(program_ + "temp"), std::set<std::string>{});
+  }
+
   // Two sources whose outputs share one name: the second output replaces the first, so
   // the first source is the only copy of its audio left and is kept; the second goes.
   void deletionWhenALaterFileTakesTheOutput_data() {
@@ -343,20 +381,25 @@ class TestJobDriver : public QObject {
 
   // Numbered names beside the sources: the second entry's output would be the third
   // entry's source, still waiting to be read. It is not written, so that source survives
-  // and is converted in its turn.
+  // and is converted in its turn; its length still counts as done, so the batch ends at
+  // 100 percent and the progress window does not ask whether to cancel.
   void outputNeverReplacesASourceStillWaiting() {
     const std::string one = Tone("Track1.mp3", 1.2, 440.0);
-    const std::string ten = Tone("Track10.mp3", 1.2, 880.0);
+    const std::string ten = Tone("Track10.mp3", 3.2, 880.0);
     const std::string two = Tone("Track2.mp3", 1.2, 660.0);
     ConvFunc.Options.OutputFormat = "mp3";
     ConvFunc.Options.OutputName = 1;
     ConvFunc.Options.Delete = true;
     SetList({one, ten, two});
+    ConvFunc.TotalLength = ConvFunc.MeasureTotalLength();
     MainFunc.ConvertAll();
+    QCOMPARE(ConvFunc.TotalLength, int32_t(5));
+    QCOMPARE(ConvFunc.TotalPosition, int32_t(5));
+    QCOMPARE(ConvFunc.TotalProgress, int32_t(100));
 
     // Track10's output was not written over Track2, and Track10 was kept for it.
     CheckTone(one, 1.2, 440.0);
-    CheckTone(ten, 1.2, 880.0);
+    CheckTone(ten, 3.2, 880.0);
     CheckTone(music_ + "Track3.mp3", 1.2, 660.0);
     QVERIFY(!Exists(two));
     QCOMPARE(FilesIn(music_), (std::set<std::string>{"Track1.mp3", "Track10.mp3", "Track3.mp3"}));
@@ -466,6 +509,135 @@ class TestJobDriver : public QObject {
     MainFunc.ConvertAll();
     QCOMPARE(ConvFunc.Stage, int32_t(STAGE_FINISHED));
     CheckTone(music_ + "later." + format.toStdString(), 1.2);
+  }
+
+  // Replacing an output keeps the permission bits the user gave it; an output reached
+  // through a symbolic link replaces the file the link leads to, and the link stays.
+  void replacedOutputKeepsWhatTheUserSet_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("wav to wav, moved into place") << "a.wav" << "wav" << true;
+    QTest::newRow("ogg to wav, decoded into place") << "a.ogg" << "wav" << false;
+    QTest::newRow("wav to mp3") << "a.wav" << "mp3" << true;
+    QTest::newRow("wav to ogg") << "a.wav" << "ogg" << false;
+    QTest::newRow("mp3 to wma") << "a.mp3" << "wma" << true;
+  }
+  void replacedOutputKeepsWhatTheUserSet() {
+    QFETCH(QString, source);
+    QFETCH(QString, format);
+    QFETCH(bool, throughLink);
+    const std::string path = Tone(source.toStdString(), 1.2, 660.0);
+    const std::string output = music_ + "Track1." + format.toStdString();
+    const std::string kept = throughLink ? music_ + "library/kept." + format.toStdString() : output;
+    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "library").c_str())));
+    WriteText(kept, "old output");
+    QCOMPARE(chmod(kept.c_str(), 0604), 0);
+    if (throughLink)
+      QCOMPARE(symlink(("library/kept." + format.toStdString()).c_str(), output.c_str()), 0);
+    ConvFunc.Options.OutputFormat = format.toStdString();
+    ConvFunc.Options.OutputName = 1;
+    SetList({path});
+    MainFunc.ConvertAll();
+
+    CheckTone(kept, 1.2, 660.0);
+    struct stat info {};
+    QCOMPARE(stat(kept.c_str(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0604));
+    if (throughLink) {
+      QCOMPARE(lstat(output.c_str(), &info), 0);
+      QVERIFY(S_ISLNK(info.st_mode));
+      QCOMPARE(FilesIn(music_ + "library"), std::set<std::string>{"kept." + format.toStdString()});
+    }
+  }
+
+  // A conversion killed halfway leaves no partial file beside its output nor in the
+  // program's temporary folder, and an existing output as it was.
+  void killedConversionLeavesNothing_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("killInStage");
+    QTest::newRow("decoding straight into a wav output") << "wav" << int(STAGE_DECODING);
+    QTest::newRow("decoding into the temporary WAV") << "mp3" << int(STAGE_DECODING);
+    QTest::newRow("encoding beside the output") << "ogg" << int(STAGE_OGG);
+  }
+  void killedConversionLeavesNothing() {
+    QFETCH(QString, format);
+    QFETCH(int, killInStage);
+    if (!TPartialFile(music_ + "probe").Unnamed() || !TPartialFile(program_ + "probe").Unnamed())
+      QSKIP("this file system has no unnamed files; stale ones are removed at start-up instead");
+    const std::string source = Tone("long.ogg", 6.0);
+    const std::string output = music_ + "Track1." + format.toStdString();
+    WriteText(output, "previous output");
+    ConvFunc.Options.OutputFormat = format.toStdString();
+    ConvFunc.Options.OutputName = 1;
+    SetList({source});
+    int ready[2];
+    QCOMPARE(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      // Halfway through the stage, tell the parent and wait to be killed.
+      int passes = 0;
+      EngineHooks.ProcessEvents = [&] {
+        if (ConvFunc.Stage != killInStage || ++passes != 3) return;
+        const char byte = 1;
+        if (write(ready[1], &byte, 1) == 1) pause();
+        _exit(1);
+      };
+      MainFunc.ConvertAll();
+      _exit(2);
+    }
+    close(ready[1]);
+    char byte = 0;
+    const bool reached = read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    kill(child, SIGKILL);
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(reached);
+    QVERIFY(WIFSIGNALED(status));
+
+    QCOMPARE(Contents(output), QByteArray("previous output"));
+    QCOMPARE(FilesIn(music_), (std::set<std::string>{"long.ogg", "Track1." + format.toStdString()}));
+    for (const std::string& name : FilesIn(program_ + "temp"))
+      QVERIFY2(name == "tmp100000.wav", name.c_str());
+  }
+
+  // Where no unnamed file can be made, the hidden partial file of a killed writer stays;
+  // the start-up clean-up of the temporary folder removes it, but never the partial file
+  // of a writer still alive, nor other files.
+  void stalePartialFilesRemoved() {
+    const std::string temp = program_ + "temp/";
+    QVERIFY(QDir().mkpath(QFile::decodeName(temp.c_str())));
+    int ready[2];
+    QCOMPARE(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      TPartialFile partial(temp + "tmp100000.wav", false);
+      const char byte = partial.Created() ? 1 : 0;
+      if (write(ready[1], &byte, 1) == 1) pause();
+      _exit(1);
+    }
+    close(ready[1]);
+    char byte = 0;
+    QCOMPARE(read(ready[0], &byte, 1), ssize_t(1));
+    close(ready[0]);
+    QCOMPARE(byte, char(1));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    QCOMPARE(FilesIn(temp).size(), size_t(1));
+    const std::string stale = *FilesIn(temp).begin();
+    QVERIFY2(stale.rfind(".tmp100000.wav.part-", 0) == 0, stale.c_str());
+
+    TPartialFile live(temp + "b.wav", false);
+    QVERIFY(live.Created());
+    QVERIFY(!live.Unnamed());
+    WriteText(temp + ".notes.part-1", "not a partial file");
+    WriteText(temp + "song.part-ABCDEF", "not hidden");
+    RemoveStalePartialFiles(temp);
+    QCOMPARE(FilesIn(temp), (std::set<std::string>{live.Path().substr(temp.size()), ".notes.part-1",
+                                                   "song.part-ABCDEF"}));
+    QVERIFY(live.Commit());
+    QCOMPARE(FilesIn(temp), (std::set<std::string>{"b.wav", ".notes.part-1", "song.part-ABCDEF"}));
   }
 
   void driveScan() {

@@ -3,7 +3,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "audio.h"
 #include "cdimagefixture.h"
@@ -118,6 +125,43 @@ class TestOpenSource : public QObject {
     MainFunc.FileList = {Path("tone.wav"), Path("tone.mp3"), Path("disc.cue/Track01.cda"),
                          Path("long.mod"), Path("notes.txt")};
     QCOMPARE(ConvFunc.MeasureTotalLength(), 11);
+  }
+
+  // FIFOs named like every source kind, and a device, in the list: measuring must not
+  // open them at all (a FIFO's open waits for a writer, a device never ends). A watcher
+  // plays the writer: its non-blocking open succeeds only while some reader holds the
+  // FIFO open, so an opener that blocked is both seen and released.
+  void fifosAndDevicesInTheListDoNotBlock() {
+    std::vector<std::string> fifos;
+    for (const char* name :
+         {"pipe.mp3", "pipe.wma", "pipe.xm", "pipe.mid", "pipe.wav", "pipe.cue"}) {
+      fifos.push_back(Path(name));
+      QCOMPARE(mkfifo(fifos.back().c_str(), 0600), 0);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<int> readersSeen{0};
+    std::thread watcher([&] {
+      while (!done) {
+        for (const std::string& fifo : fifos) {
+          const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+          if (fd >= 0) {
+            ++readersSeen;
+            ::close(fd);
+          }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+    MainFunc.FileList = fifos;
+    MainFunc.FileList.back() += "/Track01.cda";  // a track of a disc image that is a FIFO
+    MainFunc.FileList.push_back("/dev/zero");
+    MainFunc.FileList.push_back(Path("tone.mp3"));
+    const int32_t seconds = ConvFunc.MeasureTotalLength();
+    done = true;
+    watcher.join();
+    QCOMPARE(readersSeen.load(), 0);
+    QCOMPARE(seconds, 1);
+    for (const std::string& fifo : fifos) std::remove(fifo.c_str());
   }
 
   void measureZeroesCountersButKeepsStage() {

@@ -84,7 +84,7 @@ bool WriteMp3Fixture(const std::string& path, uint32_t rate, uint16_t chans,
 }
 
 bool WriteOggFixture(const std::string& path, uint32_t rate, uint16_t chans,
-                     const std::vector<int16_t>& samples) {
+                     const std::vector<int16_t>& samples, int serial) {
   if (chans < 1) return false;
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
@@ -102,7 +102,7 @@ bool WriteOggFixture(const std::string& path, uint32_t rate, uint16_t chans,
   vorbis_analysis_init(&dsp, &info);
   vorbis_block_init(&dsp, &block);
   ogg_stream_state stream;
-  ogg_stream_init(&stream, 12345);
+  ogg_stream_init(&stream, serial);
 
   bool ok = true;
   ogg_page page;

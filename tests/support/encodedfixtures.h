@@ -13,8 +13,9 @@
 bool WriteMp3Fixture(const std::string& path, uint32_t rate, uint16_t chans,
                      const std::vector<int16_t>& samples, int kbps = 128, bool vbr = false,
                      bool writeXingTag = true);
+// Links of a chained file need serial numbers of their own.
 bool WriteOggFixture(const std::string& path, uint32_t rate, uint16_t chans,
-                     const std::vector<int16_t>& samples);
+                     const std::vector<int16_t>& samples, int serial = 12345);
 bool WriteWmaFixture(const std::string& path, uint32_t rate, uint16_t chans,
                      const std::vector<int16_t>& samples, int bitrate = 128000);
 

@@ -1,5 +1,6 @@
 #include "wavfixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -76,7 +77,8 @@ TWavData ReadWav(const std::string& path) {
   w.blockAlign = Get16(p + 32);
   w.bits = Get16(p + 34);
   w.dataSize = Get32(p + 40);
-  const size_t n = (bytes.size() - 44) / 2;
+  // A WAV output may carry chunks (its tags) after the data.
+  const size_t n = std::min<size_t>(w.dataSize, bytes.size() - 44) / 2;
   w.samples.resize(n);
   for (size_t i = 0; i < n; ++i) w.samples[i] = static_cast<int16_t>(Get16(p + 44 + 2 * i));
   w.ok = true;

@@ -28,7 +28,8 @@ std::vector<int16_t> MakeTone(uint32_t rate, uint16_t channels, uint64_t frames,
 // Writes a canonical 44-byte-header WAV; false on failure.
 bool WriteWav(const std::string& path, uint32_t rate, uint16_t channels,
               const std::vector<int16_t>& samples);
-// Reads a 44-byte-header WAV as this program writes it (fields taken by position).
+// Reads a 44-byte-header WAV as this program writes it (fields taken by position); the
+// samples are those of the data chunk, without the chunks that may follow it.
 TWavData ReadWav(const std::string& path);
 
 // The dominant frequency of one channel, found by counting zero crossings.
