@@ -247,8 +247,9 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn) {
   return s;
 }
 
-void TMainFunc::ReadConfig() {
-  const std::string path = ConfigPath();
+void TMainFunc::ReadConfig() { ReadConfigFrom(ConfigPath()); }
+
+void TMainFunc::ReadConfigFrom(const std::string& path) {
   // Opened without blocking and taken only when it is a regular file: a pipe or a device
   // put in its place must not hang the start-up.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -164,6 +164,11 @@ bool SameFile(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
+                        bool converted) {
+  return converted && IsRegularFile(destination) && !SameFile(source, destination);
+}
+
 void TMainFunc::ConvertAll() {
   bool fallback = false;
   std::string destination;  // kept from one file to the next
@@ -190,8 +195,7 @@ void TMainFunc::ConvertAll() {
     const bool converted = ConvertFile(source, destination);
     // Only a complete output that is a different file from the source, and that no later
     // file of the batch replaces, lets the source go.
-    if (ConvFunc.Options.Delete && converted && IsRegularFile(destination) &&
-        !SameFile(source, destination) &&
+    if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted) &&
         !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination)) {
       std::remove(source.c_str());
     }

@@ -25,6 +25,12 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
 // True when both paths name one existing file (same device and inode), whatever the texts.
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when `destination` holds the complete output of `source` (`converted`) and is a
+// different file: then the source may be deleted, unless a later file of the batch replaces
+// that output.
+bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
+                        bool converted);
+
 // Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included: around
 // a batch, and around every command that fills the list while processing events.
 class TBatchGuard {

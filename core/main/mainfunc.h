@@ -25,6 +25,8 @@ class TMainFunc {
   bool BatchRunning = false;
 
   void ReadConfig();
+  // Reads the settings from `path` exactly as ReadConfig reads config.cfg.
+  void ReadConfigFrom(const std::string& path);
   void WriteConfig();
 
   void AddFiles();

@@ -30,4 +30,16 @@ void SetProgramDirForTesting(const std::string& folder) {
   Override() = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
-std::string TemporaryWavPath() { return ProgramDir() + "temp/tmp100000.wav"; }
+namespace {
+std::string& TemporaryWavOverride() {
+  static std::string path;
+  return path;
+}
+}  // namespace
+
+std::string TemporaryWavPath() {
+  if (!TemporaryWavOverride().empty()) return TemporaryWavOverride();
+  return ProgramDir() + "temp/tmp100000.wav";
+}
+
+void SetTemporaryWavPath(const std::string& path) { TemporaryWavOverride() = path; }

@@ -8,5 +8,8 @@ std::string ProgramDir();
 // Tests point the program's folder elsewhere; an empty text restores the real one.
 void SetProgramDirForTesting(const std::string& folder);
 
-// P + "temp/tmp100000.wav"
+// P + "temp/tmp100000.wav", unless a process that runs conversions side by side gave each
+// of them its own.
 std::string TemporaryWavPath();
+// An empty text restores P + "temp/tmp100000.wav".
+void SetTemporaryWavPath(const std::string& path);

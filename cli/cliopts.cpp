@@ -1,0 +1,261 @@
+#include "cliopts.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdlib>
+
+const char* const kUsageText =
+    "Usage: orvik-convert [OPTION]... PATH...\n"
+    "Convert audio files (MP3, WAV, Ogg Vorbis, WMA, MIDI, tracker modules) to mp3, ogg,\n"
+    "wma or wav, several at once. A folder PATH is converted file by file, in name order,\n"
+    "taking only the extensions the converter reads.\n"
+    "\n"
+    "Settings come from config.cfg beside the executable, as the window keeps them; the\n"
+    "options below override them for this run and are never written back.\n"
+    "\n"
+    "  -f, --format=FORMAT      output format: mp3, ogg, wma or wav\n"
+    "  -o, --output=DIR         write every output into DIR (made if missing);\n"
+    "                             default: beside each source\n"
+    "  -n, --naming=RULE        output names: source (the source's name), track\n"
+    "                             (Track1, Track2, ...) or number (1, 2, ...)\n"
+    "      --rate=HZ            sample rate: 32000, 44100 or 48000;\n"
+    "                             for wav also 11025 and 22050\n"
+    "      --channels=1|2       mono or stereo output\n"
+    "      --bitrate=KBPS       constant bitrate (mp3: 32-320, ogg: 64-498, wma: 32-192)\n"
+    "      --vbr=QUALITY        variable bitrate at QUALITY (mp3, ogg: 1-9; wma: 1-5)\n"
+    "      --delete             delete each source once its complete output exists and\n"
+    "                             is a different file\n"
+    "  -r, --recursive          walk folders into their subfolders\n"
+    "      --from=FILE          read more paths from FILE, one per line ('-': standard\n"
+    "                             input)\n"
+    "  -j, --jobs=N             convert N files at once (default: one per core)\n"
+    "      --config=FILE        read the settings from FILE instead of config.cfg\n"
+    "  -q, --quiet              report failures only\n"
+    "      --help               show this help and exit\n"
+    "      --version            show the version and exit\n"
+    "\n"
+    "WMA output is always 44100 Hz stereo. Outputs appear whole or not at all; a file that\n"
+    "cannot be converted is reported with the reason and the batch goes on.\n"
+    "Exit status: 0 every file converted, 1 some failed, 2 wrong usage; interrupted by\n"
+    "Ctrl+C it stops the running conversions, removes their partial outputs and ends as\n"
+    "interrupted.\n";
+
+namespace {
+
+enum LongOnly { kRate = 1000, kChannels, kBitrate, kVbr, kDelete, kFrom, kConfig, kHelp, kVersion };
+
+const option kLongOptions[] = {
+    {"format", required_argument, nullptr, 'f'},
+    {"output", required_argument, nullptr, 'o'},
+    {"naming", required_argument, nullptr, 'n'},
+    {"rate", required_argument, nullptr, kRate},
+    {"channels", required_argument, nullptr, kChannels},
+    {"bitrate", required_argument, nullptr, kBitrate},
+    {"vbr", required_argument, nullptr, kVbr},
+    {"delete", no_argument, nullptr, kDelete},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"from", required_argument, nullptr, kFrom},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"config", required_argument, nullptr, kConfig},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+std::optional<int> WholeNumber(const char* text) {
+  const char* end = text + std::char_traits<char>::length(text);
+  int value = 0;
+  const auto [rest, ec] = std::from_chars(text, end, value);
+  if (ec != std::errc() || rest != end || text == end) return std::nullopt;
+  return value;
+}
+
+// What each output format accepts; the lists are the ones the settings dialog offers.
+struct TFormatLimits {
+  const char* name;
+  std::vector<int> rates;      // empty: the format has a fixed rate and channel count
+  std::vector<int> bitrates;
+  int maxQuality;
+};
+
+const TFormatLimits& LimitsOf(const std::string& format) {
+  static const std::array<TFormatLimits, 4> limits = {{
+      {"wav", {11025, 22050, 32000, 44100, 48000}, {}, 0},
+      {"mp3", {32000, 44100, 48000}, {32, 64, 96, 128, 192, 224, 256, 320}, 9},
+      {"wma", {}, {32, 64, 96, 128, 192}, 5},
+      {"ogg", {32000, 44100, 48000}, {64, 96, 128, 192, 224, 256, 320, 498}, 9},
+  }};
+  for (const auto& entry : limits)
+    if (format == entry.name) return entry;
+  return limits[3];
+}
+
+std::string JoinNumbers(const std::vector<int>& numbers) {
+  std::string text;
+  for (int n : numbers) text += (text.empty() ? "" : ", ") + std::to_string(n);
+  return text;
+}
+
+bool Contains(const std::vector<int>& list, int value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+}  // namespace
+
+std::string EffectiveFormat(const TOptions& options) {
+  const std::string& f = options.OutputFormat;
+  return f == "wav" || f == "mp3" || f == "wma" ? f : std::string("ogg");
+}
+
+bool ParseCommandLine(int argc, char** argv, TCliRequest& request, std::string& error) {
+  optind = 0;  // a fresh scan, also when called twice in one process
+  opterr = 0;  // the messages are ours
+  for (;;) {
+    const int c = getopt_long(argc, argv, ":f:o:n:rj:q", kLongOptions, nullptr);
+    if (c == -1) break;
+    const char* value = optarg;
+    // The option as written: a long one up to its "=", a short one by its letter.
+    const std::string word = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+    const bool isLong = word.rfind("--", 0) == 0;
+    const std::string given = isLong ? word.substr(0, word.find('='))
+                                     : "-" + std::string(1, char(optopt));
+    switch (c) {
+      case 'f': {
+        const std::string f = value;
+        if (f != "mp3" && f != "ogg" && f != "wma" && f != "wav") {
+          error = "unknown format '" + f + "' (mp3, ogg, wma or wav)";
+          return false;
+        }
+        request.format = f;
+        break;
+      }
+      case 'o':
+        if (*value == '\0') {
+          error = "the output folder is empty";
+          return false;
+        }
+        request.outputFolder = value;
+        break;
+      case 'n': {
+        const std::string n = value;
+        if (n == "source") request.naming = 0;
+        else if (n == "track") request.naming = 1;
+        else if (n == "number") request.naming = 2;
+        else {
+          error = "unknown naming rule '" + n + "' (source, track or number)";
+          return false;
+        }
+        break;
+      }
+      case 'r': request.recurse = true; break;
+      case 'q': request.quiet = true; break;
+      case 'j': {
+        const auto n = WholeNumber(value);
+        if (!n || *n < 1 || *n > 256) {
+          error = "invalid number of jobs '" + std::string(value) + "' (1 to 256)";
+          return false;
+        }
+        request.jobs = *n;
+        break;
+      }
+      case kRate: case kChannels: case kBitrate: case kVbr: {
+        const auto n = WholeNumber(value);
+        const char* what = c == kRate ? "rate" : c == kChannels ? "channel count"
+                         : c == kBitrate ? "bitrate" : "quality";
+        if (!n || *n <= 0) {
+          error = std::string("invalid ") + what + " '" + value + "'";
+          return false;
+        }
+        (c == kRate ? request.rate : c == kChannels ? request.channels
+         : c == kBitrate ? request.bitrate : request.vbrQuality) = *n;
+        break;
+      }
+      case kDelete: request.deleteSources = true; break;
+      case kFrom: request.fromLists.emplace_back(value); break;
+      case kConfig: request.configFile = value; break;
+      case kHelp: request.action = TCliRequest::TAction::Help; return true;
+      case kVersion: request.action = TCliRequest::TAction::Version; return true;
+      case ':':
+        error = "option '" + given + "' needs a value";
+        return false;
+      default:
+        // getopt names a known long option given a value it does not take by its code.
+        error = isLong && optopt != 0 ? "option '" + given + "' takes no value"
+                                      : "unknown option '" + given + "'";
+        return false;
+    }
+  }
+  for (int i = optind; i < argc; ++i) request.paths.emplace_back(argv[i]);
+  if (request.paths.empty() && request.fromLists.empty()) {
+    error = "no files given";
+    return false;
+  }
+  if (request.bitrate && request.vbrQuality) {
+    error = "--bitrate and --vbr exclude each other";
+    return false;
+  }
+  return true;
+}
+
+bool ApplyOverrides(const TCliRequest& request, TOptions& o, std::string& error) {
+  if (request.format) o.OutputFormat = *request.format;
+  if (request.outputFolder) o.OutputFolder = *request.outputFolder;
+  if (request.naming) o.OutputName = *request.naming;
+  if (request.deleteSources) o.Delete = true;
+
+  const std::string format = EffectiveFormat(o);
+  const TFormatLimits& limits = LimitsOf(format);
+  if ((request.rate || request.channels) && limits.rates.empty()) {
+    error = format + " output is always 44100 Hz stereo: --rate and --channels do not apply";
+    return false;
+  }
+  if (request.rate && !Contains(limits.rates, *request.rate)) {
+    error = "rate " + std::to_string(*request.rate) + " Hz is not offered for " + format + " (" +
+            JoinNumbers(limits.rates) + ")";
+    return false;
+  }
+  if (request.channels && *request.channels != 1 && *request.channels != 2) {
+    error = "invalid channel count '" + std::to_string(*request.channels) + "' (1 or 2)";
+    return false;
+  }
+  if ((request.bitrate || request.vbrQuality) && limits.bitrates.empty()) {
+    error = "wav output has no bitrate: --bitrate and --vbr do not apply";
+    return false;
+  }
+  if (request.bitrate && !Contains(limits.bitrates, *request.bitrate)) {
+    error = "bitrate " + std::to_string(*request.bitrate) + " kbps is not offered for " + format +
+            " (" + JoinNumbers(limits.bitrates) + ")";
+    return false;
+  }
+  if (request.vbrQuality && *request.vbrQuality > limits.maxQuality) {
+    error = "quality " + std::to_string(*request.vbrQuality) + " is out of range for " + format +
+            " (1 to " + std::to_string(limits.maxQuality) + ")";
+    return false;
+  }
+
+  const int32_t rate = request.rate.value_or(0), channels = request.channels.value_or(0);
+  const bool cbr = request.bitrate.has_value(), vbr = request.vbrQuality.has_value();
+  const int32_t bitrate = request.bitrate.value_or(0), quality = request.vbrQuality.value_or(0);
+  if (format == "wav") {
+    if (rate) o.WAVFreq = rate;
+    if (channels) o.WAVNumChannels = channels;
+  } else if (format == "mp3") {
+    if (rate) o.MP3Freq = rate;
+    if (channels) o.MP3NumChannels = channels;
+    if (cbr) o.MP3UseVBR = false, o.MP3Bitrate = bitrate;
+    if (vbr) o.MP3UseVBR = true, o.MP3Quality = quality;
+  } else if (format == "wma") {
+    if (cbr) o.WMAUseVBR = false, o.WMABitrate = bitrate;
+    if (vbr) o.WMAUseVBR = true, o.WMAQuality = quality;
+  } else {
+    if (rate) o.OGGFreq = rate;
+    if (channels) o.OGGNumChannels = channels;
+    if (cbr) o.OGGUseVBR = false, o.OGGBitrate = bitrate;
+    if (vbr) o.OGGUseVBR = true, o.OGGQuality = quality;
+  }
+  return true;
+}

@@ -1,0 +1,109 @@
+#include "sourcelist.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "errortext.h"
+#include "handles.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+void AddFile(const std::string& path, TSourceList& list) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && !list.seen.insert({info.st_dev, info.st_ino}).second)
+    return;
+  list.files.push_back(path);
+}
+
+void WalkFolder(const std::string& folder, bool recurse, TSourceList& list) {
+  DirPtr dir(opendir(folder.c_str()));
+  if (!dir) {
+    list.problems.push_back({folder, ErrorText(errno)});
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  }
+  dir.reset();
+  std::sort(names.begin(), names.end());  // byte order, the same on every machine
+  for (const std::string& name : names) {
+    const std::string path = Joined(folder, name);
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      if (recurse) WalkFolder(path, recurse, list);
+      continue;
+    }
+    // A link to a file counts as the file.
+    if (S_ISLNK(info.st_mode) && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
+      continue;
+    if (S_ISREG(info.st_mode) && HasSourceExtension(name)) AddFile(path, list);
+  }
+}
+
+}  // namespace
+
+bool HasSourceExtension(const std::string& name) {
+  static const std::set<std::string> extensions = {"mp3", "wav", "ogg", "wma", "mid", "xm",
+                                                   "umx", "mod", "it",  "s3m", "mtm"};
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
+  return extensions.count(Lower(name.substr(dot + 1))) > 0;
+}
+
+void AddSourcePath(const std::string& path, bool recurse, TSourceList& list) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    list.problems.push_back({path, ErrorText(errno)});
+  } else if (S_ISDIR(info.st_mode)) {
+    WalkFolder(path, recurse, list);
+  } else if (!S_ISREG(info.st_mode)) {
+    // A pipe or a device would block or never end.
+    list.problems.push_back({path, "not a regular file"});
+  } else {
+    AddFile(path, list);
+  }
+}
+
+bool ReadPathList(const std::string& file, std::vector<std::string>& paths, std::string& error) {
+  FilePtr in(file == "-" ? stdin : std::fopen(file.c_str(), "rb"));
+  if (!in) {
+    error = "cannot read the list " + file + ": " + ErrorText(errno);
+    return false;
+  }
+  std::string line;
+  int c;
+  auto take = [&] {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) paths.push_back(line);
+    line.clear();
+  };
+  while ((c = std::fgetc(in.get())) != EOF) {
+    if (c == '\n') take();
+    else line.push_back(char(c));
+  }
+  take();
+  if (std::ferror(in.get())) {
+    error = "cannot read the list " + file + ": " + ErrorText(errno);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,33 @@
+// The sources of a batch: paths from the command line and from --from lists, folders walked
+// in name order.
+#pragma once
+
+#include <sys/types.h>
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TSourceProblem {
+  std::string path;
+  std::string reason;  // in words, e.g. "no such file or directory"
+};
+
+struct TSourceList {
+  std::vector<std::string> files;          // in batch order, each file once
+  std::vector<TSourceProblem> problems;    // paths that gave no file
+  std::set<std::pair<dev_t, ino_t>> seen;  // the same file named twice is converted once
+};
+
+// True for the extensions the converter reads (any letter case).
+bool HasSourceExtension(const std::string& name);
+
+// Adds `path`: a file as it is (the openers decide whether it is audio), a folder by its
+// files with a source extension, sorted by name, hidden entries left out; with `recurse`
+// its subfolders too (symbolic links to folders are not followed, so no walk loops).
+void AddSourcePath(const std::string& path, bool recurse, TSourceList& list);
+
+// Reads one path per line from `file` ("-": standard input). Empty lines are skipped and a
+// carriage return before the line feed is dropped. False with `error` when it cannot be read.
+bool ReadPathList(const std::string& file, std::vector<std::string>& paths, std::string& error);

@@ -1,0 +1,386 @@
+// orvik-convert run as a user runs it: usage errors, a batch with a file that is not audio,
+// a batch interrupted by Ctrl+C, a conversion process that dies, and the window's safety
+// rules for shared output names and deleted sources.
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "codecs/options.h"
+#include "decodeback.h"
+#include "encodedfixtures.h"
+#include "main/config.h"
+#include "wavfixture.h"
+
+namespace {
+
+constexpr double kTone = 440.0;
+
+struct TRun {
+  int exitCode = -1;
+  bool crashed = false;
+  QString out, err;
+};
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+QByteArray Contents(const std::string& path) {
+  QFile file(Q(path));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every entry of a folder, hidden ones (a staging folder, a partial output) included.
+QStringList EntriesOf(const std::string& folder) {
+  return QDir(Q(folder)).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                   QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool MakeTone(const std::string& path, uint32_t rate, uint16_t channels, double seconds,
+              double frequency = kTone) {
+  return WriteWav(path, rate, channels,
+                  ::MakeTone(rate, channels, uint64_t(rate * seconds), frequency));
+}
+
+bool WriteText(const std::string& path, const QByteArray& text) {
+  QFile file(Q(path));
+  return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// "name:frequency" for every file of a folder, the tone rounded to 100 Hz: which source
+// became which output.
+QStringList TonesIn(const std::string& folder) {
+  QStringList tones;
+  for (const QString& name : EntriesOf(folder)) {
+    const TWavData data = DecodeBack(folder + "/" + name.toStdString());
+    tones << name + ":" + QString::number(data.ok ? std::lround(ToneFrequency(data) / 100) * 100 : -1);
+  }
+  return tones;
+}
+
+// The output decodes, holds the tone and lasts as long as its source.
+void CheckOutput(const std::string& path, double seconds) {
+  const TWavData data = DecodeBack(path);
+  QVERIFY2(data.ok, path.c_str());
+  QVERIFY(data.rate > 0);
+  QVERIFY2(std::abs(double(data.frames()) / data.rate - seconds) < 0.1, path.c_str());
+  QVERIFY(std::abs(ToneFrequency(data) - kTone) < 5);
+}
+
+// Private folders a conversion left in the program's temp/ (where its temporary WAV goes).
+QStringList ScratchLeft() {
+  const QString temp = QFileInfo(QStringLiteral(ORVIK_CONVERT)).absolutePath() + "/temp";
+  return QDir(temp).entryList({".orvik-convert-*"}, QDir::AllEntries | QDir::Hidden);
+}
+
+class TConvertTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir root_;
+  std::string config_;  // the settings every run reads, written by the test
+  int folders_ = 0;
+
+  std::string NewFolder() {
+    const std::string folder = root_.path().toStdString() + "/" + std::to_string(++folders_) + "/";
+    QDir().mkpath(Q(folder));
+    return folder;
+  }
+
+  void Start(QProcess& process, const QStringList& args) {
+    process.setProgram(QStringLiteral(ORVIK_CONVERT));
+    process.setArguments(QStringList{QStringLiteral("--config"), Q(config_)} + args);
+    process.start();
+  }
+
+  TRun Finish(QProcess& process) {
+    TRun run;
+    if (!process.waitForFinished(120000)) process.kill();
+    run.crashed = process.exitStatus() == QProcess::CrashExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+  }
+
+  TRun Run(const QStringList& args) {
+    QProcess process;
+    Start(process, args);
+    return Finish(process);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(root_.isValid());
+    QVERIFY(Exists(ORVIK_CONVERT));
+    config_ = root_.path().toStdString() + "/config.cfg";
+    QFile file(Q(config_));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(BuildConfigText(FirstRunOptions(), false)));
+  }
+
+  void usageErrors_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    const auto row = [](const char* name, QStringList args, const char* message) {
+      QTest::newRow(name) << args << QString::fromUtf8(message);
+    };
+    row("no files", {}, "no files given");
+    row("unknown short", {"-x"}, "unknown option '-x'");
+    row("unknown in a cluster", {"-qx"}, "unknown option '-x'");
+    row("unknown long", {"--fast"}, "unknown option '--fast'");
+    row("value missing", {"-f"}, "option '-f' needs a value");
+    row("long value missing", {"--rate"}, "option '--rate' needs a value");
+    row("value not taken", {"--delete=yes"}, "option '--delete' takes no value");
+    row("format", {"-f", "flac"}, "unknown format 'flac'");
+    row("naming", {"-n", "title"}, "unknown naming rule 'title'");
+    row("jobs zero", {"-j", "0"}, "invalid number of jobs '0'");
+    row("jobs text", {"-j2x"}, "invalid number of jobs '2x'");
+    row("rate not offered", {"-f", "mp3", "--rate", "22050"}, "rate 22050 Hz is not offered for mp3");
+    row("rate for wma", {"-f", "wma", "--rate", "44100"}, "wma output is always 44100 Hz stereo");
+    row("channels", {"-f", "ogg", "--channels", "3"}, "invalid channel count '3'");
+    row("bitrate", {"-f", "mp3", "--bitrate", "100"}, "bitrate 100 kbps is not offered for mp3");
+    row("bitrate for wav", {"-f", "wav", "--bitrate", "128"}, "wav output has no bitrate");
+    row("quality", {"-f", "wma", "--vbr", "7"}, "quality 7 is out of range for wma");
+    row("both rate kinds", {"--bitrate", "128", "--vbr", "5"}, "--bitrate and --vbr exclude each other");
+    row("settings file", {"--config", "/nonexistent/x.cfg"}, "cannot read the settings /nonexistent/x.cfg");
+    row("list file", {"--from", "/nonexistent/list"}, "cannot read the list /nonexistent/list");
+  }
+
+  // One line naming what is wrong, the hint, status 2, and nothing converted.
+  void usageErrors() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "a.wav", 44100, 2, 0.5));
+    // A file is named first (so a missing value stays missing) unless the row names none.
+    if (message != "no files given") args.prepend(Q(music + "a.wav"));
+    const TRun run = Run(args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("orvik-convert: " + message), qPrintable(lines[0]));
+    QCOMPARE(lines[1], QStringLiteral("Try 'orvik-convert --help'."));
+    QCOMPARE(EntriesOf(music), QStringList{"a.wav"});
+  }
+
+  void helpAndVersion() {
+    const TRun help = Run({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.startsWith("Usage: orvik-convert"));
+    QVERIFY(help.err.isEmpty());
+    const TRun version = Run({"--version"});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY(version.out.startsWith("orvik-convert (Orvik Converter) "));
+  }
+
+  // The unreadable file is reported by name and reason; the others are converted whole.
+  void batchWithAFileThatIsNotAudio() {
+    const std::string music = NewFolder(), out = NewFolder() + "out";
+    QVERIFY(MakeTone(music + "a.wav", 44100, 2, 2.0));
+    QVERIFY(WriteText(music + "b.mp3", "not sound at all"));
+    QVERIFY(WriteMp3Fixture(music + "c.mp3", 22050, 1, ::MakeTone(22050, 1, 22050 * 3 / 2, kTone)));
+    const QByteArray before = Contents(music + "a.wav") + Contents(music + "c.mp3");
+
+    // The folder is walked in name order; -o makes the output folder.
+    const TRun run = Run({"-f", "ogg", "-j", "2", "-o", Q(out), Q(music)});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(Q("orvik-convert: " + music + "b.mp3: not an audio file")),
+             qPrintable(run.err));
+    QVERIFY(run.out.contains(Q("converted " + music + "a.wav -> " + out + "/a.ogg")));
+    QVERIFY(run.out.contains("2 converted, 1 failed"));
+    QCOMPARE(EntriesOf(out), (QStringList{"a.ogg", "c.ogg"}));
+    CheckOutput(out + "/a.ogg", 2.0);
+    CheckOutput(out + "/c.ogg", 1.5);
+    QCOMPARE(EntriesOf(music), (QStringList{"a.wav", "b.mp3", "c.mp3"}));
+    QCOMPARE(Contents(music + "a.wav") + Contents(music + "c.mp3"), before);
+  }
+
+  // Ctrl+C: the running conversions stop, nothing partial stays, the sources are as they
+  // were, and the program ends as interrupted.
+  void interruptLeavesNoPartialOutput() {
+    const std::string music = NewFolder();
+    QStringList args{"-f", "ogg", "-j", "2"};
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+      QVERIFY(MakeTone(music + name, 44100, 2, 60.0));
+      args << Q(music + name);
+    }
+    const QByteArray before = Contents(music + "a.wav") + Contents(music + "b.wav");
+    QProcess process;
+    Start(process, args);
+    QVERIFY(process.waitForStarted());
+    // Interrupted once a conversion has begun writing beside its source.
+    QTRY_VERIFY_WITH_TIMEOUT(EntriesOf(music).join(' ').contains(".orvik-convert-"), 20000);
+    kill(pid_t(process.processId()), SIGINT);
+    const TRun run = Finish(process);
+    QVERIFY(run.crashed);  // ended by the interrupt, as a shell expects
+    QVERIFY2(run.err.contains(Q(music + "a.wav: cancelled")), qPrintable(run.err));
+    QVERIFY(run.out.contains("(interrupted)"));
+    for (const QString& entry : EntriesOf(music)) {
+      QVERIFY2(!entry.startsWith('.'), qPrintable(entry));
+      if (entry.endsWith(".ogg")) CheckOutput(music + entry.toStdString(), 60.0);
+    }
+    QCOMPARE(Contents(music + "a.wav") + Contents(music + "b.wav"), before);
+    QVERIFY(Exists(music + "c.wav"));
+    QCOMPARE(ScratchLeft(), QStringList());
+  }
+
+  // A conversion process that dies takes only its own file down. It dies here for real: the
+  // batch runs under a file size limit that the long file's intermediate WAV exceeds.
+  void deadConversionLeavesTheBatchGoing() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "a.wav", 22050, 1, 1.0));
+    QVERIFY(MakeTone(music + "b.wav", 44100, 2, 8.0));
+    QVERIFY(MakeTone(music + "c.wav", 32000, 2, 1.0));
+    QProcess process;
+    process.setChildProcessModifier([] {
+      const rlimit size{1 << 20, 1 << 20}, core{0, 0};
+      setrlimit(RLIMIT_FSIZE, &size);
+      setrlimit(RLIMIT_CORE, &core);
+    });
+    Start(process, {"-f", "mp3", "-j", "2", Q(music + "a.wav"), Q(music + "b.wav"), Q(music + "c.wav")});
+    const TRun run = Finish(process);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(Q(music + "b.wav: the conversion crashed (file size limit exceeded)")),
+             qPrintable(run.err));
+    QCOMPARE(EntriesOf(music), (QStringList{"a.mp3", "a.wav", "b.wav", "c.mp3", "c.wav"}));
+    QCOMPARE(ScratchLeft(), QStringList());
+    CheckOutput(music + "a.mp3", 1.0);
+    CheckOutput(music + "c.mp3", 1.0);
+  }
+
+  // Two sources with one output name: the first is converted, the second reported and
+  // kept. --delete removes only sources whose complete, different output exists, and not
+  // one whose conversion failed.
+  void sharedOutputNameAndDelete() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "x.wav", 44100, 2, 1.0));
+    QVERIFY(WriteMp3Fixture(music + "x.mp3", 44100, 2, ::MakeTone(44100, 2, 44100, kTone)));
+    QVERIFY(MakeTone(music + "y.wav", 44100, 1, 1.0));
+    QVERIFY(WriteText(music + "z.wav", "RIFF but no more"));
+    const QByteArray x = Contents(music + "x.mp3");
+    const TRun run = Run({"-f", "wma", "--delete", "-j", "2", Q(music + "x.wav"),
+                          Q(music + "x.mp3"), Q(music + "y.wav"), Q(music + "z.wav")});
+    QVERIFY2(run.exitCode == 1, qPrintable(run.err));
+    QVERIFY2(run.err.contains(Q(music + "x.mp3: its output " + music + "x.wma is also the output of " +
+                                music + "x.wav")),
+             qPrintable(run.err));
+    // x.wav stays as well: by the window's rule a source is kept while another entry of the
+    // list names the same output.
+    QCOMPARE(EntriesOf(music), (QStringList{"x.mp3", "x.wav", "x.wma", "y.wma", "z.wav"}));
+    QCOMPARE(Contents(music + "x.mp3"), x);
+    CheckOutput(music + "x.wma", 1.0);
+    CheckOutput(music + "y.wma", 1.0);
+  }
+
+  void outputNames_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("outputs");
+    // The folder holds C.WAV (300 Hz), a.mp3 (500), b.wav (700), sub/c.wav (900), and what
+    // a walk leaves out: notes.txt and .hidden.wav. Byte order puts C.WAV first.
+    QTest::newRow("walk, source names") << QStringList{"-f", "wav", "MUSIC"}
+                                        << QStringList{"C.wav:300", "a.wav:500", "b.wav:700"};
+    QTest::newRow("walk, track names") << QStringList{"-n", "track", "-f", "wav", "MUSIC"}
+                                       << QStringList{"Track1.wav:300", "Track2.wav:500", "Track3.wav:700"};
+    QTest::newRow("recursive, numbers") << QStringList{"-rn", "number", "-f", "wav", "MUSIC"}
+                                        << QStringList{"1.wav:300", "2.wav:500", "3.wav:700", "4.wav:900"};
+    QTest::newRow("list with CR LF and a blank line")
+        << QStringList{"-n", "number", "-f", "wav", "--from", "LIST"}
+        << QStringList{"1.wav:900", "2.wav:700"};
+    QTest::newRow("format from the settings file") << QStringList{"MUSIC/b.wav"}
+                                                   << QStringList{"b.mp3:700"};
+  }
+
+  // Folders are walked in name order with only the source extensions; the window's naming
+  // rules number files by their place in the batch.
+  void outputNames() {
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, outputs);
+    const std::string music = NewFolder() + "music", out = NewFolder() + "out";
+    QVERIFY(QDir().mkpath(Q(music + "/sub")));
+    QVERIFY(MakeTone(music + "/C.WAV", 22050, 1, 0.5, 300));
+    QVERIFY(WriteMp3Fixture(music + "/a.mp3", 44100, 2, ::MakeTone(44100, 2, 22050, 500)));
+    QVERIFY(MakeTone(music + "/b.wav", 44100, 2, 0.5, 700));
+    QVERIFY(MakeTone(music + "/sub/c.wav", 32000, 2, 0.5, 900));
+    QVERIFY(MakeTone(music + "/.hidden.wav", 44100, 1, 0.5, 1100));
+    QVERIFY(WriteText(music + "/notes.txt", "not a source"));
+    QVERIFY(WriteText(music + "/list", Q(music + "/sub/c.wav\r\n\n" + music + "/b.wav\n").toUtf8()));
+    args.replaceInStrings("MUSIC", Q(music)).replaceInStrings("LIST", Q(music + "/list"));
+    const TRun run = Run(args << "-o" << Q(out));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(TonesIn(out), outputs);
+  }
+
+  // An output that would replace a source still waiting is not written; one that replaces
+  // a source earlier in the batch waits until that source has been converted.
+  void outputsNeverReplaceUnconvertedSources() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "2.wav", 44100, 2, 3.0, 500));
+    QVERIFY(MakeTone(music + "z.wav", 44100, 2, 0.5, 900));
+    // 2.wav becomes 1.wav; z.wav becomes 2.wav, but only once 2.wav has been read.
+    const TRun first = Run({"-n", "number", "-f", "wav", "-j", "2", Q(music + "2.wav"), Q(music + "z.wav")});
+    QVERIFY2(first.exitCode == 0, qPrintable(first.err));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:900", "z.wav:900"}));
+
+    // 2.wav would become 1.wav, the next source: it is kept and reported. 1.wav would then
+    // become 2.wav, a source that was not converted: it is kept and reported too.
+    QVERIFY(MakeTone(music + "1.wav", 44100, 2, 0.5, 300));
+    const TRun second = Run({"-n", "number", "-f", "wav", Q(music + "2.wav"), Q(music + "1.wav")});
+    QCOMPARE(second.exitCode, 1);
+    QVERIFY2(second.err.contains(Q(music + "2.wav: its output " + music +
+                                   "1.wav would replace a source that waits to be converted")),
+             qPrintable(second.err));
+    QVERIFY(second.err.contains(Q(music + "1.wav: its output " + music + "2.wav would replace " +
+                                  music + "2.wav, which was not converted")));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:300", "2.wav:900", "z.wav:900"}));
+  }
+
+  // On a terminal: a live line per running file and a total line, redrawn in place, then
+  // the summary.
+  void liveReportOnATerminal() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "a.wav", 44100, 2, 2.0));
+    QVERIFY(MakeTone(music + "b.wav", 44100, 2, 2.0));
+    const QByteArray program = ORVIK_CONVERT, config = QByteArray::fromStdString(config_),
+                     folder = QByteArray::fromStdString(music);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+      execl(program.constData(), "orvik-convert", "--config", config.constData(), "-f", "ogg",
+            folder.constData(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    QByteArray screen;
+    char buffer[4096];
+    for (pollfd p{terminal, POLLIN, 0}; poll(&p, 1, 60000) > 0;) {
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n <= 0) break;  // EIO once the program has ended
+      screen.append(buffer, n);
+    }
+    close(terminal);
+    int status = 0;
+    QCOMPARE(waitpid(pid, &status, 0), pid);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    QVERIFY2(screen.contains("0 of 2 files, 0.0 min of audio done"), screen.constData());
+    QVERIFY(screen.contains("%  ") && screen.contains(folder + "a.wav"));
+    QVERIFY(screen.contains("\033[J"));  // the live lines are drawn over, not scrolled
+    QVERIFY(screen.contains("2 converted; 0.1 min of audio"));
+    QCOMPARE(EntriesOf(music), (QStringList{"a.ogg", "a.wav", "b.ogg", "b.wav"}));
+  }
+};
+
+}  // namespace
+
+QTEST_GUILESS_MAIN(TConvertTest)
+#include "test_convert.moc"
