@@ -17,6 +17,7 @@
 #include "codecs/passhooks.h"
 #include "errortext.h"
 #include "handles.h"
+#include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "staging.h"
@@ -133,7 +134,7 @@ void RunChildJob(const std::string& source, const std::string& destination,
     } else if (!converted) {
       result = "failed " + Diagnose(source, destination, scratch, staging, options.OutputFormat,
                                     sentStage, sentLength);
-    } else if (std::rename(staged.c_str(), destination.c_str()) != 0) {
+    } else if (!MoveReplacing(staged, destination)) {
       result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
     } else {
       result = "done";

@@ -48,25 +48,6 @@ bool CopyInto(const std::string& from, TPartialFile& to) {
   return std::fclose(out.release()) == 0;
 }
 
-// Puts `from` in place of `to` in one step: readers see the old file or the new one,
-// never neither. Across file systems the copy is made beside `to` first. As with every
-// output, a link at `to` stays a link and the file replaced keeps its permission bits.
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  const std::string target = ReplacedFile(to);
-  if (target.empty()) return false;
-  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    TakeOverAttributes(fd, target);
-    close(fd);
-  }
-  if (std::rename(from.c_str(), target.c_str()) == 0) return true;
-  if (errno != EXDEV) return false;
-  TPartialFile partial(target);
-  if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
-  std::remove(from.c_str());
-  return true;
-}
-
 // True when both paths name the same entry of the same folder, whether it exists or not.
 bool SamePlace(const std::string& a, const std::string& b) {
   if (SameFile(a, b)) return true;
@@ -121,6 +102,22 @@ class TTemporaryWav {
   std::string path_;
 };
 }  // namespace
+
+bool MoveReplacing(const std::string& from, const std::string& to) {
+  const std::string target = ReplacedFile(to);
+  if (target.empty()) return false;
+  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    TakeOverAttributes(fd, target);
+    close(fd);
+  }
+  if (std::rename(from.c_str(), target.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
+  TPartialFile partial(target);
+  if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
+  std::remove(from.c_str());
+  return true;
+}
 
 std::string StripExtension(const std::string& text) {
   const auto dot = text.rfind('.');

@@ -22,6 +22,12 @@ std::string FallbackFolder();
 std::string OutputPathFor(const std::string& source, int index, const TOptions& options,
                           bool fallback, const std::string& previous);
 
+// Puts the complete file `from` in place of `to` in one step: readers see the old file or
+// the new one, never neither. Across file systems the copy is made beside `to` first. As
+// with every output, a link at `to` stays a link and the file replaced keeps its permission
+// bits.
+bool MoveReplacing(const std::string& from, const std::string& to);
+
 // True when both paths name one existing file (same device and inode), whatever the texts.
 bool SameFile(const std::string& a, const std::string& b);
 
