@@ -2,11 +2,12 @@
 
 #include <sys/statvfs.h>
 
+#include "main/paths.h"
+
 bool FitsFreeSpace(const std::string& path, uint64_t bytes) {
-  const auto slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string folder = FolderPart(path);
   struct statvfs fs {};
-  if (statvfs(folder.c_str(), &fs) != 0 || fs.f_frsize == 0) return true;
+  if (statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0 || fs.f_frsize == 0) return true;
   const uint64_t blocks = (bytes + fs.f_frsize - 1) / fs.f_frsize;
   return blocks <= fs.f_bavail;
 }

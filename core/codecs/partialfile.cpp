@@ -12,25 +12,17 @@
 #include <random>
 #include <vector>
 
+#include "main/paths.h"
+
 namespace {
 
 constexpr const char* kPartSuffix = ".part-";
 constexpr size_t kUniqueChars = 6;  // as mkstemp's XXXXXX
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // ".NAME.part-" in the folder of `target`; a hidden name, so that a file manager open on
 // the folder does not show the half file.
 std::string HiddenStem(const std::string& target) {
-  return FolderOf(target) + "." + NameOf(target).substr(0, 100) + kPartSuffix;
+  return FolderPart(target) + "." + NamePart(target).substr(0, 100) + kPartSuffix;
 }
 
 // ".NAME.part-XXXXXX"
@@ -72,7 +64,7 @@ std::string ReplacedFile(const std::string& destination) {
     const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
     if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
     const std::string link(buffer.data(), static_cast<size_t>(n));
-    path = link[0] == '/' ? link : FolderOf(path) + link;
+    path = link[0] == '/' ? link : FolderPart(path) + link;
   }
   return {};
 }
@@ -91,7 +83,7 @@ TPartialFile::TPartialFile(std::string destination, bool allowUnnamed)
   if (destination_.empty() || destination_.back() == '/') return;
   target_ = ReplacedFile(destination_);
   if (target_.empty()) return;
-  const std::string folder = FolderOf(target_);
+  const std::string folder = FolderPart(target_);
   if (allowUnnamed) {
     // The inode has no name until Commit links it in: the kernel frees it with the last
     // descriptor, also when the process is killed.

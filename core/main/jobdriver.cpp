@@ -51,18 +51,9 @@ bool CopyInto(const std::string& from, TPartialFile& to) {
 // True when both paths name the same entry of the same folder, whether it exists or not.
 bool SamePlace(const std::string& a, const std::string& b) {
   if (SameFile(a, b)) return true;
-  const auto slashA = a.rfind('/'), slashB = b.rfind('/');
-  const std::string nameA = slashA == std::string::npos ? a : a.substr(slashA + 1);
-  const std::string nameB = slashB == std::string::npos ? b : b.substr(slashB + 1);
-  if (nameA != nameB) return false;
-  const std::string folderA = slashA == std::string::npos ? "." : a.substr(0, slashA + 1);
-  const std::string folderB = slashB == std::string::npos ? "." : b.substr(0, slashB + 1);
-  return SameFile(folderA, folderB);
-}
-
-std::string NamePart(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  if (NamePart(a) != NamePart(b)) return false;
+  const std::string folderA = FolderPart(a), folderB = FolderPart(b);
+  return SameFile(folderA.empty() ? "." : folderA, folderB.empty() ? "." : folderB);
 }
 
 // True when a later entry of the list writes its output where entry `index` wrote
@@ -141,11 +132,9 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   } else if (fallback) {
     folder = FallbackFolder() + "/";
   } else {
-    const auto slash = source.rfind('/');
-    folder = slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
+    folder = FolderPart(source);
   }
-  const auto slash = source.rfind('/');
-  const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+  const std::string name = NamePart(source);
   const std::string number = std::to_string(index + 1);
   const std::string& format = options.OutputFormat;
   switch (options.OutputName) {

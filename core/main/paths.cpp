@@ -14,9 +14,8 @@ std::string ExecutableFolder() {
   std::vector<char> buffer(4096);
   const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (n <= 0) return "./";
-  std::string path(buffer.data(), static_cast<size_t>(n));
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+  const std::string folder = FolderPart(std::string(buffer.data(), static_cast<size_t>(n)));
+  return folder.empty() ? std::string("./") : folder;
 }
 }  // namespace
 
@@ -43,3 +42,13 @@ std::string TemporaryWavPath() {
 }
 
 void SetTemporaryWavPath(const std::string& path) { TemporaryWavOverride() = path; }
+
+std::string FolderPart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NamePart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}

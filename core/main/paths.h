@@ -3,6 +3,11 @@
 
 #include <string>
 
+// The folder part of `path` with its trailing "/"; empty for a bare name.
+std::string FolderPart(const std::string& path);
+// The name after the last "/"; the whole text for a bare name.
+std::string NamePart(const std::string& path);
+
 // The executable's folder with a trailing "/".
 std::string ProgramDir();
 // Tests point the program's folder elsewhere; an empty text restores the real one.
