@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "tag_detail.h"
+#include "stdio_file.h"
 
 namespace audio_detail {
 namespace {
@@ -100,17 +101,13 @@ void TakeRiffInfo(TagLib::RIFF::Info::Tag* info, SongTags& tags) {
   }
 }
 
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // The file opened as the kind its first bytes show, for the kinds that say so plainly; null
 // for the others (MPEG audio, which has no fixed signature), which TagLib then judges by
 // name and content. A renamed file is thus read as what it is.
 std::unique_ptr<TagLib::File> OpenBySignature(const std::string& path) {
   uint8_t head[64] = {};
   {
-    std::unique_ptr<FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
+    FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f || std::fread(head, 1, sizeof head, f.get()) < 16) return nullptr;
   }
   static constexpr uint8_t kAsfGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,

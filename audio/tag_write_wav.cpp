@@ -9,13 +9,10 @@
 #include <memory>
 
 #include "tag_detail.h"
+#include "stdio_file.h"
 
 namespace audio_detail {
 namespace {
-
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
 
 void PutLE32(uint8_t* out, uint64_t value) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xff);
@@ -40,7 +37,7 @@ bool WriteWavTags(const std::string& path, const SongTags& tags) {
   const TagLib::ByteVector list = info.render();  // "INFO" and the fields, each even-sized
   if (list.isEmpty()) return true;
 
-  std::unique_ptr<FILE, FileClose> file(std::fopen(path.c_str(), "rb+"));
+  FilePtr file(std::fopen(path.c_str(), "rb+"));
   if (!file) return false;
   uint8_t riff[12];
   if (std::fread(riff, 1, sizeof riff, file.get()) != sizeof riff ||

@@ -11,13 +11,10 @@
 #include <memory>
 
 #include "tag_detail.h"
+#include "stdio_file.h"
 
 namespace audio_detail {
 namespace {
-
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // The ASF header object's GUID, 75B22630-668E-11CF-A6D9-00AA0062CE6C, as stored.
 constexpr uint8_t kHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
@@ -36,7 +33,7 @@ uint64_t GetLE64(const uint8_t* p) {
 // TagLib leaves the File Properties object's record of the file's size as it was; it is put
 // right, so that the header describes the file it heads.
 bool RecordFileSize(const std::string& path, uint64_t header, uint64_t size) {
-  std::unique_ptr<FILE, FileClose> f(std::fopen(path.c_str(), "rb+"));
+  FilePtr f(std::fopen(path.c_str(), "rb+"));
   if (!f) return false;
   // The header object's own 30 bytes, then its objects, each a GUID and a 64-bit size.
   uint64_t at = 30;
@@ -63,7 +60,7 @@ bool RecordFileSize(const std::string& path, uint64_t header, uint64_t size) {
 // The bytes of the header object (all that TagLib rewrites) from its own size field, and
 // of the whole file; false when the file is not an ASF file.
 bool Sizes(const std::string& path, uint64_t& header, uint64_t& file) {
-  std::unique_ptr<FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
+  FilePtr f(std::fopen(path.c_str(), "rb"));
   uint8_t start[24];
   if (!f || std::fread(start, 1, sizeof start, f.get()) != sizeof start ||
       std::memcmp(start, kHeaderGuid, sizeof kHeaderGuid) != 0)

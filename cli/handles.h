@@ -13,12 +13,12 @@ struct DirCloser {
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 // Standard input is borrowed, never closed.
-struct FileCloser {
+struct InputCloser {
   void operator()(std::FILE* file) const {
     if (file != stdin) std::fclose(file);
   }
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using InputPtr = std::unique_ptr<std::FILE, InputCloser>;
 
 // A file descriptor, closed with its owner; false when the open failed.
 class TFd {

@@ -84,7 +84,7 @@ void AddSourcePath(const std::string& path, bool recurse, TSourceList& list) {
 }
 
 bool ReadPathList(const std::string& file, std::vector<std::string>& paths, std::string& error) {
-  FilePtr in(file == "-" ? stdin : std::fopen(file.c_str(), "rb"));
+  InputPtr in(file == "-" ? stdin : std::fopen(file.c_str(), "rb"));
   if (!in) {
     error = "cannot read the list " + file + ": " + ErrorText(errno);
     return false;

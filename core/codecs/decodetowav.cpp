@@ -15,17 +15,13 @@
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
+#include "stdio_file.h"
 
 namespace {
 
 constexpr uint32_t kPullBufferBytes = 262144;
 constexpr uint32_t kPullBytes = 0x20000;
 constexpr uint32_t kWavHeaderBytes = 44;
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // The mixer's sample rate and channel count for each output mode.
 void MixerFormat(const TOptions& settings, int mode, uint32_t& rate, uint32_t& channels) {

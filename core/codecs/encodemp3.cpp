@@ -13,6 +13,7 @@
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
+#include "stdio_file.h"
 
 namespace {
 
@@ -21,11 +22,6 @@ constexpr size_t kPcmBufferBytes = 36864;
 constexpr size_t kItemsPerRead = 9216;  // items of MP3NumChannels bytes: 4608 frames
 constexpr int kMp3BufferBytes = 40000;
 constexpr int kAlgorithmQuality = 2;     // LAME's scale, 0 best .. 9 worst
-
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileClose>;
 
 struct LameClose {
   void operator()(lame_global_flags* gf) const { lame_close(gf); }

@@ -18,6 +18,7 @@
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
 #include "codecs/vorbissamples.h"
+#include "stdio_file.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ constexpr size_t kReadBytes = 4096;
 // edit of config.cfg) is refused as before.
 constexpr long kHighestBitrate = 1000 * 1000;
 constexpr long kBitrateSearchSteps = 1000;
-
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileClose>;
 
 // Everything libvorbis and libogg hold for one file, cleared in the reverse order of
 // creation on every way out.

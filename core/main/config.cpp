@@ -15,13 +15,9 @@
 #include "main/econverterror.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
+#include "stdio_file.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads like fgets into a buffer of `bufferSize` bytes: at most bufferSize - 1 characters,
 // up to and including a line feed. A carriage return followed by a line feed reads as the

@@ -14,6 +14,7 @@
 #include "main/cddrives.h"
 #include "main/paths.h"
 #include "main/uihooks.h"
+#include "stdio_file.h"
 
 namespace {
 bool IsRegularFile(const std::string& path) {
@@ -27,11 +28,6 @@ void MakeWritable(const std::string& path) {
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
 }
-
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileClose>;
 
 bool CopyInto(const std::string& from, TPartialFile& to) {
   FilePtr in(std::fopen(from.c_str(), "rb"));
