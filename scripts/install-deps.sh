@@ -13,11 +13,14 @@ packages=(
   libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev
   libmp3lame-dev
   libvorbis-dev libogg-dev
+  libflac-dev libopus-dev libopusenc-dev
+  qt6-translations-l10n
   libtag1-dev
   fonts-dejavu-core
   xvfb xauth
   desktop-file-utils librsvg2-bin
-  ffmpeg vorbis-tools oggz-tools
+  ffmpeg vorbis-tools oggz-tools flac opus-tools
+  fluidsynth openmpt123
 )
 
 missing=()
