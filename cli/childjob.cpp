@@ -103,7 +103,7 @@ std::string Diagnose(const std::string& source, const std::string& destination,
     return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
   const bool lengthKnown = lengthSeconds > 0;
   if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";
-  if (lastStage >= STAGE_MP3 && lastStage <= STAGE_WMA) return "the encoder failed";
+  if (IsEncodingStage(lastStage)) return "the encoder failed";
   return "cannot be decoded";
 }
 

@@ -17,6 +17,8 @@ const char* StageText(int stage) {
     case STAGE_MP3: return "encoding MP3";
     case STAGE_OGG: return "encoding Ogg Vorbis";
     case STAGE_WMA: return "encoding WMA";
+    case STAGE_FLAC: return "encoding FLAC";
+    case STAGE_OPUS: return "encoding Opus";
     case STAGE_FINISHED: return "finishing";
     default: return "starting";
   }
@@ -54,7 +56,7 @@ double JobFraction(const TJobState& job, bool encodes) {
   const double share = job.percent / 100.0;
   if (!encodes) return job.stage == STAGE_FINISHED ? 1.0 : share;
   if (job.stage == STAGE_DECODING || job.stage == STAGE_REMIXING) return share / 2;
-  if (job.stage >= STAGE_MP3 && job.stage <= STAGE_WMA) return 0.5 + share / 2;
+  if (IsEncodingStage(job.stage)) return 0.5 + share / 2;
   return job.stage == STAGE_FINISHED ? 1.0 : 0.0;
 }
 

@@ -15,9 +15,14 @@ enum : int32_t {
   STAGE_MP3 = 3,
   STAGE_OGG = 4,
   STAGE_WMA = 5,
+  STAGE_FLAC = 6,
+  STAGE_OPUS = 7,
   STAGE_FINISHED = 10,
   STAGE_CANCEL = 30,
 };
+
+// True while an encoder turns the temporary WAV into the output.
+inline bool IsEncodingStage(int32_t stage) { return stage >= STAGE_MP3 && stage <= STAGE_OPUS; }
 
 class TConvFunc {
  public:
@@ -48,6 +53,10 @@ class TConvFunc {
   int32_t EncodeOGG(const std::string& wav, const std::string& destination, TOptions settings);
   // 0 done; -1 any failure.
   int32_t EncodeWMA(const std::string& wav, const std::string& destination, TOptions settings);
+  // 0 done; -1 settings refused or WAV not usable; -2 destination not created or not
+  // written whole; -3 the encoder failed.
+  int32_t EncodeFLAC(const std::string& wav, const std::string& destination, TOptions settings);
+  int32_t EncodeOpus(const std::string& wav, const std::string& destination, TOptions settings);
 
   // Throws EAbort when a cancel has been requested.
   void CheckCancel() const;

@@ -29,6 +29,8 @@ void MixerFormat(const TOptions& settings, int mode, uint32_t& rate, uint32_t& c
     case 0: rate = settings.WAVFreq, channels = settings.WAVNumChannels; break;
     case 1: rate = settings.MP3Freq, channels = settings.MP3NumChannels; break;
     case 2: rate = settings.OGGFreq, channels = settings.OGGNumChannels; break;
+    case 4: rate = settings.FLACFreq, channels = settings.FLACNumChannels; break;
+    case 5: rate = 48000, channels = settings.OpusNumChannels; break;  // Opus has one rate
     default: rate = 44100, channels = 2; break;
   }
 }

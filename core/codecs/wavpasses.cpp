@@ -1,0 +1,31 @@
+#include "codecs/wavpasses.h"
+
+#include <algorithm>
+#include <bit>
+
+// The samples are read straight into 16-bit integers: the WAV stores them little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+constexpr long kWavHeaderBytes = 44;
+}
+
+TWavPasses::TWavPasses(const std::string& path, int channels)
+    : file_(std::fopen(path.c_str(), "rb")), frameBytes_(2 * static_cast<size_t>(std::max(channels, 1))) {
+  if (!file_ || channels < 1) return;
+  if (std::fseek(file_.get(), 0, SEEK_END) != 0) return;
+  const long size = std::ftell(file_.get());
+  if (size < kWavHeaderBytes || std::fseek(file_.get(), kWavHeaderBytes, SEEK_SET) != 0) return;
+  size_ = static_cast<uint64_t>(size);
+  frames_ = framesLeft_ = (size_ - kWavHeaderBytes) / frameBytes_;
+}
+
+size_t TWavPasses::Read(int16_t* samples, size_t maxFrames) {
+  if (!file_ || failed_ || framesLeft_ == 0) return 0;
+  const size_t wanted = static_cast<size_t>(std::min<uint64_t>(maxFrames, framesLeft_));
+  const size_t got = std::fread(samples, frameBytes_, wanted, file_.get());
+  if (got < wanted) failed_ = true;  // the size said there was more
+  framesLeft_ -= got;
+  done_ += got * frameBytes_;
+  return got;
+}
