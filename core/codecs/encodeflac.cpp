@@ -173,7 +173,7 @@ int32_t TConvFunc::EncodeFLAC(const std::string& wav, const std::string& destina
                               TOptions settings) {
   if (!SettingsUsable(settings)) return -1;
   const int channels = settings.FLACNumChannels;
-  TWavPasses in(wav, channels);
+  TWavPasses in(wav, channels, settings.FLACFreq);
   if (!in.Ready()) return -1;
 
   Stage = STAGE_FLAC;

@@ -112,7 +112,7 @@ int32_t TConvFunc::EncodeOpus(const std::string& wav, const std::string& destina
                               TOptions settings) {
   if (!SettingsUsable(settings)) return -1;
   const int channels = settings.OpusNumChannels;
-  TWavPasses in(wav, channels);
+  TWavPasses in(wav, channels, kOpusRate);
   if (!in.Ready()) return -1;
 
   Stage = STAGE_OPUS;

@@ -1,5 +1,6 @@
-// The temporary WAV as the FLAC and Opus encoders read it: raw, its 44-byte header skipped by
-// position, in passes of whole sample frames, with the share read so far for the progress.
+// The temporary WAV as the FLAC and Opus encoders read it: raw after its 44-byte header, in
+// passes of whole sample frames, with the share read so far for the progress. The header is
+// only compared with the rate and channel count the encoder is set up for.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +10,11 @@
 
 class TWavPasses {
  public:
-  TWavPasses(const std::string& path, int channels);
+  TWavPasses(const std::string& path, int channels, int rate);
 
-  // Opened, and holding at least one whole sample frame: a WAV without one would give an
-  // output with no sound in it.
+  // Opened, a 16-bit PCM WAV of `channels` and `rate`, and holding at least one whole sample
+  // frame: anything else would be encoded as noise, at the wrong speed, or as an output with
+  // no sound in it.
   bool Ready() const { return frames_ > 0; }
   uint64_t Frames() const { return frames_; }
   // The file's size in bytes, header included.

@@ -17,6 +17,7 @@
 #include "codecs/options.h"
 #include "decodeback.h"
 #include "encodedfixtures.h"
+#include "encodercheck.h"
 #include "main/config.h"
 #include "wavfixture.h"
 
@@ -141,7 +142,7 @@ class TConvertTest : public QObject {
     row("value missing", {"-f"}, "option '-f' needs a value");
     row("long value missing", {"--rate"}, "option '--rate' needs a value");
     row("value not taken", {"--delete=yes"}, "option '--delete' takes no value");
-    row("format", {"-f", "flac"}, "unknown format 'flac'");
+    row("format", {"-f", "aac"}, "unknown format 'aac'");
     row("naming", {"-n", "title"}, "unknown naming rule 'title'");
     row("jobs zero", {"-j", "0"}, "invalid number of jobs '0'");
     row("jobs text", {"-j2x"}, "invalid number of jobs '2x'");
@@ -151,6 +152,11 @@ class TConvertTest : public QObject {
     row("bitrate", {"-f", "mp3", "--bitrate", "100"}, "bitrate 100 kbps is not offered for mp3");
     row("bitrate for wav", {"-f", "wav", "--bitrate", "128"}, "wav output has no bitrate");
     row("quality", {"-f", "wma", "--vbr", "7"}, "quality 7 is out of range for wma");
+    row("rate for opus", {"-f", "opus", "--rate", "44100"}, "rate 44100 Hz is not offered for opus");
+    row("opus average", {"-f", "opus", "--vbr", "100"}, "bitrate 100 kbps is not offered for opus");
+    row("bitrate for flac", {"-f", "flac", "--bitrate", "128"}, "flac output has no bitrate");
+    row("level", {"-f", "flac", "--level", "9"}, "invalid compression level '9'");
+    row("level for ogg", {"-f", "ogg", "--level", "5"}, "ogg output has no compression level");
     row("both rate kinds", {"--bitrate", "128", "--vbr", "5"}, "--bitrate and --vbr exclude each other");
     row("settings file", {"--config", "/nonexistent/x.cfg"}, "cannot read the settings /nonexistent/x.cfg");
     row("list file", {"--from", "/nonexistent/list"}, "cannot read the list /nonexistent/list");
@@ -182,6 +188,29 @@ class TConvertTest : public QObject {
     const TRun version = Run({"--version"});
     QCOMPARE(version.exitCode, 0);
     QVERIFY(version.out.startsWith("orvik-convert (Orvik Converter) "));
+  }
+
+  // FLAC and Opus with their own options: the rate, channels, level and bitrate asked for,
+  // every sample frame there (Opus always at 48000 Hz).
+  void flacAndOpusWithTheirOptions() {
+    const std::string music = NewFolder();
+    const uint64_t frames = 22050 * 2 + 17;
+    QVERIFY(WriteWav(music + "a.wav", 22050, 2, ::MakeTone(22050, 2, frames, kTone)));
+    TRun run = Run({"-q", "-f", "flac", "--level", "8", "--rate", "32000", "--channels", "1",
+                    Q(music + "a.wav")});
+    QCOMPARE(run.exitCode, 0);
+    run = Run({"-q", "-f", "opus", "--vbr", "64", Q(music + "a.wav")});
+    QCOMPARE(run.exitCode, 0);
+    const TDecodedFile flac = DecodeThroughAudioLayer(music + "a.flac");
+    QCOMPARE(flac.rate, 32000u);
+    QCOMPARE(flac.channels, uint16_t(1));
+    QCOMPARE(flac.frames(), (frames * 32000 + 22050 / 2) / 22050);
+    const TDecodedFile opus = DecodeThroughAudioLayer(music + "a.opus");
+    QCOMPARE(opus.rate, 48000u);
+    QCOMPARE(opus.channels, uint16_t(2));
+    QCOMPARE(opus.frames(), (frames * 48000 + 22050 / 2) / 22050);
+    CheckOutput(music + "a.flac", 2.0);
+    CheckOutput(music + "a.opus", 2.0);
   }
 
   // The unreadable file is reported by name and reason; the others are converted whole.
