@@ -99,7 +99,8 @@ std::string Diagnose(const std::string& source, const std::string& destination,
   // encoded output takes far less.
   const off_t wavBytes = off_t(std::max(lengthSeconds, 5)) * 48000 * 4;
   if (LacksRoom(scratch, wavBytes)) return "cannot write to " + FolderOf(scratch) + ": " + ErrorText(ENOSPC);
-  if (LacksRoom(staging, format == "wav" ? wavBytes : wavBytes / 4))
+  // Lossless output (WAV, FLAC) may take about as much room as the temporary WAV.
+  if (LacksRoom(staging, format == "wav" || format == "flac" ? wavBytes : wavBytes / 4))
     return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
   const bool lengthKnown = lengthSeconds > 0;
   if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -78,11 +79,16 @@ bool BuildMetadata(const SongTags& tags, uint32_t rate, uint64_t frames, TFlacMe
     for (const auto& [name, value] : comments) {
       // The cover goes into a PICTURE block of its own, where FLAC readers look for it.
       if (name == "METADATA_BLOCK_PICTURE") continue;
+      // A field libFLAC will not take (a value that is not UTF-8) is left out rather than
+      // the song.
       FLAC__StreamMetadata_VorbisComment_Entry entry;
       if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name.c_str(),
-                                                                          value.c_str()) ||
-          !FLAC__metadata_object_vorbiscomment_append_comment(block, entry, false))
+                                                                          value.c_str()))
+        continue;
+      if (!FLAC__metadata_object_vorbiscomment_append_comment(block, entry, false)) {
+        std::free(entry.entry);
         return false;
+      }
     }
   }
   const SongPicture& cover = tags.cover;

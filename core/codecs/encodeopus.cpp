@@ -98,6 +98,8 @@ OpusEncoderPtr SetUpEncoder(const TOptions& s, OggOpusComments* comments, TOpusS
   bool ok = ope_encoder_ctl(e, OPE_SET_SERIALNO(serial)) == OPE_OK &&
             ope_encoder_ctl(e, OPUS_SET_BITRATE(s.OpusBitrate * 1000)) == OPE_OK &&
             ope_encoder_ctl(e, OPUS_SET_COMPLEXITY(kComplexity)) == OPE_OK &&
+            // The samples are 16-bit: no bits are spent on detail below their last one.
+            ope_encoder_ctl(e, OPUS_SET_LSB_DEPTH(16)) == OPE_OK &&
             ope_encoder_ctl(e, OPUS_SET_VBR(s.OpusUseVBR ? 1 : 0)) == OPE_OK;
   // Variable: the bits go where the music needs them, as the reference encoder does by
   // default. Constant: every packet the same size.
