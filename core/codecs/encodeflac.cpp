@@ -16,6 +16,7 @@
 #include "codecs/encodeprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
+#include "codecs/picturegeometry.h"
 #include "codecs/truncate.h"
 #include "codecs/wavpasses.h"
 #include "stdio_file.h"
@@ -97,6 +98,12 @@ bool BuildMetadata(const SongTags& tags, uint32_t rate, uint64_t frames, TFlacMe
     FLAC__StreamMetadata* block = meta.Add(FLAC__METADATA_TYPE_PICTURE);
     if (!block) return false;
     block->data.picture.type = FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER;
+    if (const auto geometry = PictureGeometry(cover.data)) {
+      block->data.picture.width = geometry->width;
+      block->data.picture.height = geometry->height;
+      block->data.picture.depth = geometry->depth;
+      block->data.picture.colors = geometry->colors;
+    }
     std::string mime = cover.mime, description = cover.description;
     std::vector<FLAC__byte> data(cover.data.begin(), cover.data.end());
     if (!FLAC__metadata_object_picture_set_mime_type(block, mime.data(), true) ||

@@ -1,6 +1,8 @@
 // EncodeFLAC and EncodeOpus, one table for both: temporary WAV files written here are encoded
 // and judged by the reference decoders (flac -d, opusdec) and ffprobe, besides the audio
 // layer; then cancel, bad input and a full disk.
+#include <FLAC/metadata.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -111,6 +113,57 @@ class TestEncodeFlacOpus : public QObject {
         QVERIFY2(std::abs(p.bitRate - levelOrBitrate * 1000.0) < levelOrBitrate * 1000.0 * 0.06,
                  qPrintable(QString::number(p.bitRate)));
     }
+  }
+
+  // The cover's size and colour depth go into FLAC's PICTURE block, read from the picture's
+  // own header; a picture of another kind goes in with them unknown (0).
+  void coverGeometryIsRecorded_data() {
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<QList<int>>("geometry");  // width, height, depth, colors
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x01\x2c\0\0\0\xc8\x08\x02\0\0\0", 29);
+    QTest::newRow("png, RGB") << png + QByteArray(4, '\0') << QList<int>{300, 200, 24, 0};
+    QByteArray indexed = png + QByteArray(4, '\0') + QByteArray("\0\0\0\x0cPLTE", 8) +
+                         QByteArray(16, '\x7f');
+    indexed[25] = 3;
+    QTest::newRow("png, 4 colours") << indexed << QList<int>{300, 200, 24, 4};
+    QTest::newRow("jpeg after an APP0 segment")
+        << QByteArray("\xff\xd8\xff\xe0\0\x06JFIF\xff\xc0\0\x11\x08\x01\xe0\x02\x80\x03", 21)
+               + QByteArray(12, '\x01')
+        << QList<int>{640, 480, 24, 0};
+    QTest::newRow("gif with a palette")
+        << QByteArray("GIF89a\x40\x01\xf0\0\xf7\0\0", 13) + QByteArray(20, '\0')
+        << QList<int>{320, 240, 24, 256};
+    QTest::newRow("cut short") << QByteArray("\xff\xd8\xff\xe0\0", 5) << QList<int>{0, 0, 0, 0};
+  }
+  void coverGeometryIsRecorded() {
+    QFETCH(QByteArray, picture);
+    QFETCH(QList<int>, geometry);
+    QTemporaryDir dir;
+    const std::string wav = dir.filePath("in.wav").toStdString();
+    const std::string out = dir.filePath("out.flac").toStdString();
+    QVERIFY(WriteWav(wav, 44100, 2, TestSignal(44100, 2, 4410)));
+    ConvFunc.SourceTags = SongTags();
+    ConvFunc.SourceTags.cover.mime = "image/x";
+    ConvFunc.SourceTags.cover.data.assign(picture.begin(), picture.end());
+    const int32_t result = ConvFunc.EncodeFLAC(wav, out, Settings(44100, 2, 5, false));
+    ConvFunc.SourceTags = SongTags();
+    QCOMPARE(result, 0);
+    FLAC__StreamMetadata* block = nullptr;
+    FLAC__Metadata_SimpleIterator* blocks = FLAC__metadata_simple_iterator_new();
+    if (FLAC__metadata_simple_iterator_init(blocks, out.c_str(), true, false)) {
+      do {
+        if (FLAC__metadata_simple_iterator_get_block_type(blocks) == FLAC__METADATA_TYPE_PICTURE)
+          block = FLAC__metadata_simple_iterator_get_block(blocks);
+      } while (!block && FLAC__metadata_simple_iterator_next(blocks));
+    }
+    FLAC__metadata_simple_iterator_delete(blocks);
+    QVERIFY(block);
+    const FLAC__StreamMetadata_Picture p = block->data.picture;
+    const QByteArray stored(reinterpret_cast<const char*>(p.data), int(p.data_length));
+    const QList<int> found{int(p.width), int(p.height), int(p.depth), int(p.colors)};
+    FLAC__metadata_object_delete(block);
+    QCOMPARE(stored, picture);
+    QCOMPARE(found, geometry);
   }
 
   // A cancel in a pause between passes: no output, an older file in its place untouched;
