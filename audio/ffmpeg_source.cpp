@@ -16,6 +16,7 @@ extern "C" {
 #include "channel.h"
 #include "source_io.h"
 #include "stream_decoder.h"
+#include "vorbis_link_count.h"
 #include "tag_detail.h"
 
 namespace audio_detail {
@@ -64,6 +65,23 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   int64_t skipped = 0;
   int64_t first_pts = AV_NOPTS_VALUE;
   int64_t last_end = AV_NOPTS_VALUE;
+  // Ogg Vorbis: what the packets of the current link decode to.
+  VorbisLinkCount decoded;
+  if (ogg) {
+    const AVCodecParameters* params = input->streams[stream_index]->codecpar;
+    decoded.start(params->extradata, params->extradata_size);
+  }
+  // The last page's granule position trims the link's last packet, but only it (so libvorbis
+  // reads it): a position short of the packet's start leaves the packets before it whole,
+  // and one past what the packets decode to adds nothing.
+  const auto finish_link = [&] {
+    if (last_end == AV_NOPTS_VALUE) return;
+    int64_t frames = ogg_link_frames(first_pts, last_end);
+    if (decoded.valid()) {
+      frames = std::clamp(frames, decoded.frames() - decoded.last_packet(), decoded.frames());
+    }
+    links.push_back(frames);
+  };
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index != stream_index) {
       av_packet_unref(packet.get());
@@ -86,25 +104,27 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
       skip_end = AV_RL32(side + 4);
     }
     const int header = vorbis_header_type(*packet);
-    av_packet_unref(packet.get());
-    if (ogg && header != 0) {
+    if (ogg) {
+      if (header == 0) decoded.add_audio(packet->data, packet->size);
       // The headers of a further link: its identification header ends the link before.
       if (header == 1) {
-        if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
+        finish_link();
         first_pts = last_end = AV_NOPTS_VALUE;
       }
-      continue;
+      if (header != 0) decoded.add_header(packet->data, packet->size);
     }
+    av_packet_unref(packet.get());
+    if (ogg && header != 0) continue;
     if (ogg) {
       if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
       // The demuxer stamps a page's packets back from the page's granule position, and the
-      // last packet's duration reaches its page's granule position. A damaged one (claiming
-      // hours of sound, or none) shows as a jump between packets or as a last packet
-      // longer than any; the packets themselves then decide, by decoding.
+      // last packet's duration reaches its page's granule position. A damaged one shows as
+      // a jump between packets or, where the packets' own count cannot bound the end, as a
+      // last packet longer than any; the packets themselves then decide, by decoding.
       const int64_t length = av_rescale_q(duration, time_base, sample_base);
       if (last_end != AV_NOPTS_VALUE && std::abs(start - last_end) > kMinPacketSlack) return -1;
-      if (std::abs(length) > kMinPacketSlack) return -1;
+      if (!decoded.valid() && std::abs(length) > kMinPacketSlack) return -1;
       if (first_pts == AV_NOPTS_VALUE) first_pts = start;
       last_end = start + length;
       continue;
@@ -117,7 +137,7 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     if (skip_end <= samples) skipped += skip_end;
   }
   if (ogg) {
-    if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
+    finish_link();
     int64_t total = 0;
     for (const int64_t link : links) total += link;
     return total;
