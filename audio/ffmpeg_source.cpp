@@ -62,7 +62,7 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   if (int64_t{time_base.num} * rate > time_base.den) return -1;
 
   int64_t frames = 0;
-  int64_t skipped = 0;
+  int64_t front_left = 0;  // of the decoder's front skip
   int64_t first_pts = AV_NOPTS_VALUE;
   int64_t last_end = AV_NOPTS_VALUE;
   // Ogg Vorbis: what the packets of the current link decode to.
@@ -97,12 +97,9 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     size_t side_size = 0;
     const uint8_t* side =
         av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &side_size);
-    int64_t skip_front = 0;
-    int64_t skip_end = 0;
-    if (side != nullptr && side_size >= 10) {
-      skip_front = AV_RL32(side);
-      skip_end = AV_RL32(side + 4);
-    }
+    const bool skips = side != nullptr && side_size >= 10;
+    const int64_t skip_front = skips ? static_cast<int32_t>(AV_RL32(side)) : 0;
+    const int64_t skip_end = skips ? AV_RL32(side + 4) : 0;
     const int header = vorbis_header_type(*packet);
     if (ogg) {
       if (header == 0) decoded.add_audio(packet->data, packet->size);
@@ -130,11 +127,16 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
       continue;
     }
     if (duration <= 0 || duration > INT32_MAX) return -1;
-    const int64_t samples = av_rescale_q(duration, time_base, sample_base);
+    // The skips as the decoder applies them to the packet's frame: a front skip, once given,
+    // runs on over the frames after until used up or replaced by the next packet that
+    // carries skips; an end discard counts only when it fits in what the front skip left.
+    int64_t samples = av_rescale_q(duration, time_base, sample_base);
+    if (skips) front_left = std::max<int64_t>(0, skip_front);
+    const int64_t cut = std::min(front_left, samples);
+    front_left -= cut;
+    samples -= cut;
+    if (samples > 0 && skip_end > 0 && skip_end <= samples) samples -= skip_end;
     frames += samples;
-    skipped += skip_front;
-    // The decoder honours an end discard only when it fits in the packet's own frame.
-    if (skip_end <= samples) skipped += skip_end;
   }
   if (ogg) {
     finish_link();
@@ -142,7 +144,7 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     for (const int64_t link : links) total += link;
     return total;
   }
-  return std::max<int64_t>(0, frames - skipped);
+  return frames;
 }
 
 int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32_t chans) {
