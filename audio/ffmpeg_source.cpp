@@ -76,11 +76,11 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   // and one past what the packets decode to adds nothing.
   const auto finish_link = [&] {
     if (last_end == AV_NOPTS_VALUE) return;
-    int64_t frames = ogg_link_frames(first_pts, last_end);
+    int64_t length = ogg_link_frames(first_pts, last_end);
     if (decoded.valid()) {
-      frames = std::clamp(frames, decoded.frames() - decoded.last_packet(), decoded.frames());
+      length = std::clamp(length, decoded.frames() - decoded.last_packet(), decoded.frames());
     }
-    links.push_back(frames);
+    links.push_back(length);
   };
   while (av_read_frame(input.get(), packet.get()) >= 0) {
     if (packet->stream_index != stream_index) {

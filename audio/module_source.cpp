@@ -3,7 +3,6 @@
 #include <libopenmpt/libopenmpt_ext.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -39,11 +38,10 @@ using ModuleExtPtr = std::unique_ptr<openmpt_module_ext, ModuleExtDeleter>;
 constexpr openmpt_module_initial_ctl kPlayOnce[] = {{"play.at_end", "stop"}, {nullptr, nullptr}};
 
 ModulePtr CreateModule(const std::vector<uint8_t>& data) {
-  const auto& ctls = kPlayOnce;
   int error = 0;
   openmpt_module* m = openmpt_module_create_from_memory2(
       data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
-      nullptr, &error, nullptr, ctls);
+      nullptr, &error, nullptr, kPlayOnce);
   if (m == nullptr) return nullptr;
   ModulePtr mod(m);
   if (openmpt_module_set_repeat_count(mod.get(), 0) == 0) return nullptr;
