@@ -18,6 +18,7 @@ extern "C" {
 
 #include "audio.h"
 #include "channel.h"
+#include "midi_check.h"
 #include "sourcefile.h"
 #include "tag_detail.h"
 
@@ -48,12 +49,32 @@ using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
 using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
 using PlayerPtr = std::unique_ptr<fluid_player_t, PlayerDeleter>;
 
+// FluidSynth's last error on this thread: the reason it gives for a song it cannot play.
+thread_local std::string fluidError;
+
+void KeepFluidError(int /*level*/, const char* message, void* /*data*/) {
+  try {
+    fluidError = message != nullptr ? message : "";
+  } catch (...) {
+  }
+}
+
+// Nothing is printed; errors are kept as the reason of a refusal.
 void SilenceFluidLogging() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (int level = 0; level < LAST_LOG_LEVEL; ++level)
-      fluid_set_log_function(level, nullptr, nullptr);
+      fluid_set_log_function(level, level <= FLUID_ERR ? KeepFluidError : nullptr, nullptr);
   });
+}
+
+// Why a song the synthesiser played no note of is refused: the structure's damage as the
+// check finds it, else FluidSynth's own reason, else that it strikes no note.
+void SetRefusalReason(const std::vector<uint8_t>& data) {
+  const MidiCheck check = CheckMidiFile(data);
+  if (!check.damage.empty()) return set_open_error(AUDIO_ERROR_MIDI_DAMAGED, check.damage);
+  if (!fluidError.empty()) return set_open_error(AUDIO_ERROR_MIDI_DAMAGED, fluidError);
+  set_open_error(check.notes ? AUDIO_ERROR_MIDI_DAMAGED : AUDIO_ERROR_MIDI_NO_NOTES);
 }
 
 // Counting a song's frames renders it whole. The list is measured before a batch and
@@ -227,6 +248,7 @@ class MidiChannel : public Channel {
   }
 
   void read_tags(SongTags& tags) const override { ReadMidiTags(data_, tags); }
+  const std::vector<uint8_t>& Data() const { return data_; }
 
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
@@ -354,13 +376,20 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   // Everything that is not a Standard MIDI File is turned away before the soundfont loads.
   if (!FileStartsWith(path, "MThd", 4)) return nullptr;
   std::vector<uint8_t> data;
-  if (!ReadWholeFile(path, kMaxMidiBytes, data)) return nullptr;
+  if (!ReadWholeFile(path, kMaxMidiBytes, data)) {
+    set_open_error(AUDIO_ERROR_MIDI_DAMAGED, "larger than any song, or unreadable");
+    return nullptr;
+  }
 
   SilenceFluidLogging();
+  fluidError.clear();
   const std::string soundfont = SoundfontPath();
-  if (!fluid_is_soundfont(soundfont.c_str())) return nullptr;
-  std::shared_ptr<LoadedSoundfont> font = SharedSoundfont(soundfont);
-  if (!font) return nullptr;
+  std::shared_ptr<LoadedSoundfont> font;
+  if (fluid_is_soundfont(soundfont.c_str())) font = SharedSoundfont(soundfont);
+  if (!font) {
+    set_open_error(AUDIO_ERROR_NO_SOUNDFONT, soundfont);
+    return nullptr;
+  }
 
   SettingsPtr settings = MakeSettings(rate);
   if (!settings) return nullptr;
@@ -377,7 +406,10 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   channel->ctype = AUDIO_CTYPE_MIDI;
   uint64_t known = 0;
   if (Lengths().Find(key, known)) return channel->UseLength(known) ? channel : nullptr;
-  if (!channel->Measure()) return nullptr;
+  if (!channel->Measure()) {
+    SetRefusalReason(channel->Data());
+    return nullptr;
+  }
   Lengths().Keep(std::move(key), channel->length_bytes);
   return channel;
 }

@@ -82,12 +82,13 @@ bool LacksRoom(const std::string& folder, off_t bytes) {
   return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
-bool OpensAsAudio(const std::string& source) {
+// Why no opener takes the file, in words; empty when one does.
+std::string WhyNotAudio(const std::string& source) {
   audio_set_config(1, 10);
   TAudioLibrary library(-1, 44100, 0x100);
-  if (!library.Ready()) return true;  // cannot tell; do not blame the file
+  if (!library.Ready()) return {};  // cannot tell; do not blame the file
   TSourceHandle handle(OpenSource(source, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
-  return bool(handle);
+  return handle ? std::string() : OpenErrorText(audio_error_get(), audio_error_detail());
 }
 
 // Why a conversion that returned no output failed, in words. Both folders still exist.
@@ -95,6 +96,7 @@ std::string Diagnose(const std::string& source, const std::string& destination,
                      const std::string& scratch, const std::string& staging,
                      const std::string& format, int lastStage, int lengthSeconds) {
   if (access(source.c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
+  if (ConvFunc.DecodeResult == DECODE_NO_AUDIO) return "plays for no time";
   // The temporary WAV is the largest file of a conversion: at most 48000 Hz stereo. An
   // encoded output takes far less.
   const off_t wavBytes = off_t(std::max(lengthSeconds, 5)) * 48000 * 4;
@@ -103,7 +105,8 @@ std::string Diagnose(const std::string& source, const std::string& destination,
   if (LacksRoom(staging, format == "wav" || format == "flac" ? wavBytes : wavBytes / 4))
     return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
   const bool lengthKnown = lengthSeconds > 0;
-  if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";
+  const std::string notAudio = lengthKnown ? std::string() : WhyNotAudio(source);
+  if (!notAudio.empty()) return notAudio;
   if (IsEncodingStage(lastStage)) return "the encoder failed";
   return "cannot be decoded";
 }

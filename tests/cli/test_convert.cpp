@@ -19,6 +19,8 @@
 #include "encodedfixtures.h"
 #include "encodercheck.h"
 #include "main/config.h"
+#include "midifixture.h"
+#include "modulefixture.h"
 #include "wavfixture.h"
 
 namespace {
@@ -233,6 +235,24 @@ class TConvertTest : public QObject {
     CheckOutput(out + "/c.ogg", 1.5);
     QCOMPARE(EntriesOf(music), (QStringList{"a.wav", "b.mp3", "c.mp3"}));
     QCOMPARE(Contents(music + "a.wav") + Contents(music + "c.mp3"), before);
+  }
+
+  // A source that cannot become sound says why, and stays although deletion is asked for.
+  void refusalsSayWhy() {
+    const std::string music = NewFolder(), out = NewFolder() + "out";
+    QVERIFY(WriteMidiFile(music + "a.mid", {}, 480, 500000, 960));
+    QVERIFY(WriteText(music + "b.mid", QByteArray("MThd\0\0\0\6\0\0\0\1\1\xE0MTrk\0\0\0\x10\0\x90", 24)));
+    QVERIFY(WriteModule(music + "c.s3m", TModuleKind::S3m, 8, {{0, 0}}));
+    QByteArray module = Contents(music + "c.s3m");
+    module[0x60] = '\xFF';  // the order list ends before the first pattern
+    QVERIFY(WriteText(music + "c.s3m", module));
+    const TRun run = Run({"-f", "wav", "--delete", "-o", Q(out), Q(music)});
+    QCOMPARE(run.exitCode, 1);
+    for (const char* line : {"a.mid: the MIDI file plays no notes",
+                             "b.mid: damaged MIDI file: track 1 ends inside an event",
+                             "c.s3m: plays for no time"})
+      QVERIFY2(run.err.contains(Q("orvik-convert: " + music + line)), qPrintable(run.err));
+    QCOMPARE(EntriesOf(music), (QStringList{"a.mid", "b.mid", "c.s3m"}));
   }
 
   // Ctrl+C: the running conversions stop, nothing partial stays, the sources are as they

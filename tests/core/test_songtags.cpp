@@ -286,7 +286,8 @@ class TestSongTags : public QObject {
     }
   }
 
-  // 8-bit ID3v1 text is Windows-1251 where it is plainly Cyrillic, ISO-8859-1 otherwise.
+  // 8-bit ID3v1 text is Windows-1251 where it is plainly Cyrillic, ISO-8859-1 otherwise;
+  // a field with no letter or digit is dropped.
   void eightBitTextReadsAsItsWriterMeant_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -297,6 +298,11 @@ class TestSongTags : public QObject {
     QTest::newRow("French") << QByteArray("Caf\xE9 del Mar") << "Café del Mar";
     QTest::newRow("German") << QByteArray("M\xFCller & S\xF6hne") << "Müller & Söhne";
     QTest::newRow("ASCII") << QByteArray("Plain title") << "Plain title";
+    // Too little to judge by, a mark of Unicode, or nothing that is text.
+    QTest::newRow("two high bytes") << QByteArray("\xC0\xE1") << "Àá";
+    QTest::newRow("byte-order mark alone") << QByteArray("\xFE\xFF") << "";
+    QTest::newRow("UTF-8 after its mark") << QByteArray("\xEF\xBB\xBF\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE") << "Кино";
+    QTest::newRow("dashes only") << QByteArray("- -") << "";
   }
   void eightBitTextReadsAsItsWriterMeant() {
     QFETCH(QByteArray, bytes);
