@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -47,9 +48,19 @@ void Send(const std::string& line) {
   }
 }
 
+struct TSent {
+  int stage = -1, percent = -1;
+  int length = 0;  // seconds
+  int position = 0;
+  std::chrono::steady_clock::time_point at{};
+};
+
 // Called by the engine between two passes; headless it is the only pass hook, so nothing
 // sleeps.
-void AfterPass(int& sentStage, int& sentPercent, int& sentLength) {
+void AfterPass(TSent& sent) {
+  int& sentStage = sent.stage;
+  int& sentPercent = sent.percent;
+  int& sentLength = sent.length;
   const int stage = ConvFunc.Stage;
   if (sentLength == 0 && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
       ConvFunc.CurrentLength > 0) {
@@ -62,7 +73,14 @@ void AfterPass(int& sentStage, int& sentPercent, int& sentLength) {
     Send("stage " + std::to_string(stage) + " " + std::to_string(percent));
     sentStage = stage;
     sentPercent = percent;
+    sent.at = std::chrono::steady_clock::now();
+  } else if (ConvFunc.CurrentPosition != sent.position &&
+             std::chrono::steady_clock::now() - sent.at > std::chrono::seconds(2)) {
+    // A long file moves through one percent slowly; the parent must still see it move.
+    Send("alive");
+    sent.at = std::chrono::steady_clock::now();
   }
+  sent.position = ConvFunc.CurrentPosition;
   if (CancelRequested) ConvFunc.Stage = STAGE_CANCEL;
 }
 
@@ -82,27 +100,40 @@ bool LacksRoom(const std::string& folder, off_t bytes) {
   return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
-bool OpensAsAudio(const std::string& source) {
+// The length of a file the audio layer opens, exact to the sample; -1 when none opens it,
+// 0 when the layer cannot be started (nothing is then blamed on the file).
+double SecondsOf(const std::string& path) {
   audio_set_config(1, 10);
   TAudioLibrary library(-1, 44100, 0x100);
-  if (!library.Ready()) return true;  // cannot tell; do not blame the file
-  TSourceHandle handle(OpenSource(source, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
-  return bool(handle);
+  if (!library.Ready()) return 0;
+  TSourceHandle handle(OpenSource(path, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
+  if (!handle) return -1;
+  return audio_bytes_to_seconds(handle.Get(), audio_get_length(handle.Get()));
+}
+
+// The rate and channel count of the temporary WAV for this output format.
+off_t WavBytesPerSecond(const TOptions& o) {
+  const std::string& f = o.OutputFormat;
+  const auto rate = f == "wav" ? o.WAVFreq : f == "mp3" ? o.MP3Freq : f == "wma" ? 44100 : o.OGGFreq;
+  const auto channels = f == "wav" ? o.WAVNumChannels : f == "mp3" ? o.MP3NumChannels
+                        : f == "wma" ? 2 : o.OGGNumChannels;
+  return off_t(std::clamp(int(rate), 8000, 48000)) * std::clamp(int(channels), 1, 2) * 2;
 }
 
 // Why a conversion that returned no output failed, in words. Both folders still exist.
 std::string Diagnose(const std::string& source, const std::string& destination,
                      const std::string& scratch, const std::string& staging,
-                     const std::string& format, int lastStage, int lengthSeconds) {
+                     const TOptions& options, int lastStage) {
   if (access(source.c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
-  // The temporary WAV is the largest file of a conversion: at most 48000 Hz stereo. An
-  // encoded output takes far less.
-  const off_t wavBytes = off_t(std::max(lengthSeconds, 5)) * 48000 * 4;
-  if (LacksRoom(scratch, wavBytes)) return "cannot write to " + FolderOf(scratch) + ": " + ErrorText(ENOSPC);
-  if (LacksRoom(staging, format == "wav" ? wavBytes : wavBytes / 4))
+  // The engine looks for room before it writes anything, so the length may never have been
+  // told: it is measured here, the way the engine measures it.
+  const double seconds = SecondsOf(source);
+  if (seconds < 0) return "not an audio file";
+  // The temporary WAV is the largest file of a conversion; an encoded output takes far less.
+  const off_t wavBytes = off_t(std::max(seconds, 1.0) * double(WavBytesPerSecond(options))) + 4096;
+  if (LacksRoom(scratch, wavBytes)) return "cannot write to temp: " + ErrorText(ENOSPC);
+  if (LacksRoom(staging, options.OutputFormat == "wav" ? wavBytes : wavBytes / 4))
     return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
-  const bool lengthKnown = lengthSeconds > 0;
-  if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";
   if (lastStage >= STAGE_MP3 && lastStage <= STAGE_WMA) return "the encoder failed";
   return "cannot be decoded";
 }
@@ -111,7 +142,7 @@ std::string Diagnose(const std::string& source, const std::string& destination,
 
 void RunChildJob(const std::string& source, const std::string& destination,
                  const std::string& scratch, const std::string& staging, const TOptions& options,
-                 int reportFd) {
+                 bool overwrite, int reportFd) {
   ReportFd = reportFd;
   const pid_t parent = getppid();
   // A parent that dies (killed, not cancelled) takes its running conversions with it.
@@ -121,9 +152,8 @@ void RunChildJob(const std::string& source, const std::string& destination,
   SetTemporaryWavPath(scratch + "/decoded.wav");
   const std::string staged = staging + "/output." + options.OutputFormat;
   ConvFunc.Options = options;
-  int sentStage = -1, sentPercent = -1;
-  int sentLength = 0;  // seconds
-  EngineHooks.ProcessEvents = [&] { AfterPass(sentStage, sentPercent, sentLength); };
+  TSent sent;
+  EngineHooks.ProcessEvents = [&] { AfterPass(sent); };
   EngineHooks.Sleep = nullptr;
 
   std::string result;
@@ -132,12 +162,17 @@ void RunChildJob(const std::string& source, const std::string& destination,
     if (CancelRequested) {
       result = "cancelled";
     } else if (!converted) {
-      result = "failed " + Diagnose(source, destination, scratch, staging, options.OutputFormat,
-                                    sentStage, sentLength);
-    } else if (!MoveReplacing(staged, destination)) {
-      result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
+      result = "failed " + Diagnose(source, destination, scratch, staging, options, sent.stage);
     } else {
-      result = "done";
+      // Measured before it leaves the private folder: the summary counts exact lengths.
+      const double seconds = SecondsOf(staged);
+      if (seconds >= 0) Send("seconds " + std::to_string(seconds));
+      if (overwrite ? MoveReplacing(staged, destination) : MoveWithoutReplacing(staged, destination))
+        result = "done";
+      else if (errno == EEXIST)
+        result = "skipped";
+      else
+        result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
     }
   } catch (const EAbort&) {
     result = "cancelled";
