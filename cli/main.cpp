@@ -57,20 +57,10 @@ bool ReadSettings(const std::string& configFile, std::string& error) {
   return true;
 }
 
-// Makes `folder` and the folders above it as needed; false with errno set when it cannot.
-bool MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  return true;
-}
-
 // A folder the batch writes into, looked at once before anything runs, so that a bad one
-// gives one clear line instead of one failure per file. Missing, it is made, unless
-// `dryRun`: then the nearest folder above it that exists must be writable.
-bool CheckFolder(const std::string& folder, bool make, bool dryRun, std::string& error) {
+// gives one clear line instead of one failure per file. With `mayBeMade` it may be missing
+// (the batch makes it): then the nearest folder above it that exists must be writable.
+bool CheckFolder(const std::string& folder, bool mayBeMade, std::string& error) {
   struct stat info;
   std::string existing = folder;
   while (stat(existing.c_str(), &info) != 0) {
@@ -78,7 +68,7 @@ bool CheckFolder(const std::string& folder, bool make, bool dryRun, std::string&
       error = "cannot write to " + folder + ": " + ErrorText(errno);
       return false;
     }
-    if (!make) {
+    if (!mayBeMade) {
       error = folder + ": no such folder";
       return false;
     }
@@ -92,10 +82,6 @@ bool CheckFolder(const std::string& folder, bool make, bool dryRun, std::string&
   }
   if (access(existing.c_str(), W_OK | X_OK) != 0) {
     error = "cannot write to " + folder + ": " + ErrorText(errno);
-    return false;
-  }
-  if (existing != folder && !dryRun && !MakeFolders(folder)) {
-    error = "cannot make " + folder + ": " + ErrorText(errno);
     return false;
   }
   return true;
@@ -139,12 +125,12 @@ int main(int argc, char** argv) {
   const bool live = isatty(STDOUT_FILENO) == 1;
   TReport report(live, request.quiet, EffectiveFormat(options) != "wav", skipSilently);
   if (!options.OutputFolder.empty() &&
-      !CheckFolder(options.OutputFolder, true, request.dryRun, error)) {
+      !CheckFolder(options.OutputFolder, true, error)) {
     report.Error(error);
     return 1;
   }
   const std::string temp = TemporaryFolder(request.tempFolder);
-  if (!request.tempFolder.empty() && !CheckFolder(temp, false, request.dryRun, error)) {
+  if (!request.tempFolder.empty() && !CheckFolder(temp, false, error)) {
     report.Error(error);
     return 1;
   }
