@@ -183,6 +183,12 @@ class TBatch {
 
   void Start(size_t index) {
     TJobState& job = states_[index];
+    // Another run over the same files (or the user) may have made the output meanwhile.
+    struct stat info;
+    if (!settings_.overwrite && lstat(job.plan->destination.c_str(), &info) == 0) {
+      Fail(job, "skipped: " + job.plan->destination + " exists", true);
+      return;
+    }
     const std::string folder = FolderOf(job.plan->destination);
     TChild child;
     child.index = index;

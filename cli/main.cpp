@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   }
   const std::string temp = TemporaryFolder(request.tempFolder);
   if (!request.tempFolder.empty() && !CheckFolder(temp, false, error)) {
-    report.Error(error);
+    report.Error("--temp: " + error);
     return 1;
   }
 
