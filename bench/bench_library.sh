@@ -6,7 +6,7 @@
 #
 #   bench/bench_library.sh BUILD_DIR [WORK_DIR]
 #
-# Prints wall and CPU (user + system) seconds of each way, the wall ratio, and the resident
+# Prints wall and CPU (user + system, /usr/bin/time) seconds of each way, the wall ratio, and the resident
 # memory of the orvik-convert parent process sampled through the run (it must stay flat).
 set -euo pipefail
 
@@ -106,7 +106,7 @@ while [[ -n $pid ]] && kill -0 "$pid" 2> /dev/null; do
   sleep 0.5
 done
 wait "$timer" || true
-read -r ours_wall o_user o_sys < "$work/ours.times"
+read -r ours_wall o_user o_sys < <(tail -1 "$work/ours.times")
 ours_cpu=$(echo "$o_user + $o_sys" | bc)
 written=$(find "$out" -type f | wc -l)
 reported=$(grep -c 'is also the output of' "$work/ours.err" || true)
@@ -121,11 +121,11 @@ timed "$work/ffmpeg.times" bash -c '
     ffmpeg -nostdin -v error -n -threads 1 -i "$s" -c:a libmp3lame -b:a 192k -compression_level 2 \
       -ar 44100 -ac 2 "$out/${rel%.*}.mp3" < /dev/null || true
   done' _ "$lib" "$out.ffmpeg"
-read -r f_wall f_user f_sys < "$work/ffmpeg.times"
+read -r f_wall f_user f_sys < <(tail -1 "$work/ffmpeg.times")
 
 timed "$work/rerun.times" "$convert" --config "$work/config.cfg" -q --skip-existing -r -j 2 -f mp3 \
   --bitrate 192 -o "$out" "$lib"
-read -r r_wall r_user r_sys < "$work/rerun.times"
+read -r r_wall r_user r_sys < <(tail -1 "$work/rerun.times")
 rewritten=$(find "$out" -type f -newer "$work/ffmpeg.times" | wc -l)
 
 printf 'orvik-convert -j 2: wall %.1f s, CPU %.1f s; %d outputs, %d collisions reported\n' \
