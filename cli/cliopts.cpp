@@ -9,9 +9,9 @@
 
 const char* const kUsageText =
     "Usage: orvik-convert [OPTION]... PATH...\n"
-    "Convert audio files (MP3, WAV, Ogg Vorbis, WMA, FLAC, Opus, M4A/AAC, AIFF, MIDI,\n"
-    "tracker modules) to mp3, ogg, wma or wav, several at once. A folder PATH is converted\n"
-    "file by file, in name order, taking only the extensions the converter reads.\n"
+    "Convert audio files (MP3, WAV, Ogg Vorbis, WMA, MIDI, tracker modules) to mp3, ogg,\n"
+    "wma or wav, several at once. A folder PATH is converted file by file, in name order,\n"
+    "taking only the extensions the converter reads.\n"
     "\n"
     "Settings come from config.cfg beside the executable, as the window keeps them; the\n"
     "options below override them for this run and are never written back.\n"
@@ -49,6 +49,8 @@ const char* const kUsageText =
     "  -q, --quiet              report failures only\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
+    "\n"
+    "A folder is walked for: %EXTENSIONS%.\n"
     "\n"
     "WMA output is always 44100 Hz stereo. Outputs appear whole or not at all; a file that\n"
     "cannot be converted is reported with the reason and the batch goes on. A file at the\n"

@@ -87,6 +87,27 @@ bool CheckFolder(const std::string& folder, bool mayBeMade, std::string& error) 
   return true;
 }
 
+// The help, with the kinds a walk takes from the one list the walk uses, wrapped at 80.
+std::string HelpText() {
+  std::string text = kUsageText;
+  const std::string mark = "%EXTENSIONS%";
+  const size_t at = text.find(mark);
+  if (at == std::string::npos) return text;
+  std::string list;
+  size_t column = at - (text.rfind('\n', at) + 1);
+  for (const std::string& extension : SourceExtensions()) {
+    const std::string word = (list.empty() ? "" : ", ") + extension;
+    if (column + word.size() + 1 > 80) {
+      list += ",\n" + extension;
+      column = extension.size();
+    } else {
+      list += word;
+      column += word.size();
+    }
+  }
+  return text.replace(at, mark.size(), list);
+}
+
 // The cores this process may run on (taskset and cpusets included), not all of the machine's.
 int DefaultJobs() {
   cpu_set_t set;
@@ -103,7 +124,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!ParseCommandLine(argc, argv, request, error)) return UsageError(error);
   if (request.action == TCliRequest::TAction::Help) {
-    std::fputs(kUsageText, stdout);
+    std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
   if (request.action == TCliRequest::TAction::Version) {
