@@ -159,6 +159,8 @@ class TConvertTest : public QObject {
     row("both rate kinds", {"--bitrate", "128", "--vbr", "5"}, "--bitrate and --vbr exclude each other");
     row("settings file", {"--config", "/nonexistent/x.cfg"}, "cannot read the settings /nonexistent/x.cfg");
     row("list file", {"--from", "/nonexistent/list"}, "cannot read the list /nonexistent/list");
+    row("both existing rules", {"--overwrite", "--skip-existing"},
+        "--overwrite and --skip-existing exclude each other");
   }
 
   // One line naming what is wrong, the hint, status 2, and nothing converted.
@@ -184,6 +186,9 @@ class TConvertTest : public QObject {
     QCOMPARE(help.exitCode, 0);
     QVERIFY(help.out.startsWith("Usage: orvik-convert"));
     QVERIFY(help.err.isEmpty());
+    // The bitrates are listed as taken, not as ranges.
+    QVERIFY(help.out.contains("wma: 32 64 96 128 192\n"));
+    QCOMPARE(Run({"-h"}).out, help.out);
     const TRun version = Run({"--version"});
     QCOMPARE(version.exitCode, 0);
     QVERIFY(version.out.startsWith("orvik-convert (Orvik Converter) "));
