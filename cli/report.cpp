@@ -49,11 +49,10 @@ std::string RunningLine(const TJobState& job, size_t width) {
   char percent[16], stage[64];
   std::snprintf(percent, sizeof percent, "%3d%%  ", job.percent);
   std::snprintf(stage, sizeof stage, "%-19s  ", StageText(job.stage));
-  const std::string name = Escaped(job.plan->source);
   std::string head = std::string(percent) + stage;
   if (Columns(head) + 12 > width) head = percent;  // narrow: the stage goes first
-  if (Columns(head) + 4 > width) return CutRight(head + name, width);
-  return head + KeepEnd(name, width - Columns(head));
+  if (Columns(head) + 4 > width) return CutRight(head + Escaped(job.plan->source), width);
+  return head + EscapedEnd(job.plan->source, width - Columns(head));
 }
 
 }  // namespace

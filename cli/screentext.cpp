@@ -57,32 +57,61 @@ void UseUtf8Characters() {
   if (codeset != "UTF-8") std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
+namespace {
+
+// The text as printable pieces: one character each, or the escape standing for one
+// character or byte, so that a cut never splits an escape.
+std::vector<std::string> EscapedPieces(const std::string& text) {
+  std::vector<std::string> pieces;
   for (size_t at = 0; at < text.size();) {
     const TChar c = Decode(text, at);
-    const unsigned char byte = static_cast<unsigned char>(text[at]);
+    std::string piece;
     if (c.code == '\\') {
-      out += "\\\\";
+      piece = "\\\\";
     } else if (c.code >= 0x20 && c.code < 0x7F) {
-      out += char(c.code);
+      piece = char(c.code);
     } else if (c.code >= 0 && c.code < 0x20) {
       static const char* const named = "\a\b\t\n\v\f\r";
       static const char* const letters = "abtnvfr";
       const char* hit = c.code == 0 ? nullptr : std::strchr(named, int(c.code));
-      if (hit) out += std::string("\\") + letters[hit - named];
-      else AppendOctal(out, byte);
+      if (hit) piece = std::string("\\") + letters[hit - named];
+      else AppendOctal(piece, static_cast<unsigned char>(text[at]));
     } else if (c.code < 0 || c.code == 0x7F || !std::iswprint(static_cast<wint_t>(c.code))) {
       // Bytes of a non-printable character (DEL, C1 controls such as CSI, format marks)
       // are shown each by its octal value, as ls does.
-      for (size_t i = 0; i < c.bytes; ++i) AppendOctal(out, static_cast<unsigned char>(text[at + i]));
+      for (size_t i = 0; i < c.bytes; ++i) AppendOctal(piece, static_cast<unsigned char>(text[at + i]));
     } else {
-      out.append(text, at, c.bytes);
+      piece.assign(text, at, c.bytes);
     }
+    pieces.push_back(std::move(piece));
     at += c.bytes;
   }
+  return pieces;
+}
+
+}  // namespace
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const std::string& piece : EscapedPieces(text)) out += piece;
   return out;
+}
+
+std::string EscapedEnd(const std::string& text, size_t columns) {
+  const std::vector<std::string> pieces = EscapedPieces(text);
+  size_t total = 0;
+  for (const std::string& piece : pieces) total += Columns(piece);
+  if (total <= columns) return Escaped(text);
+  if (columns == 0) return "";
+  std::string end;
+  size_t used = 0;
+  for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+    const size_t width = Columns(*it);
+    if (used + width > columns - 1) break;
+    used += width;
+    end.insert(0, *it);
+  }
+  return "…" + end;
 }
 
 size_t Columns(const std::string& text) {
@@ -105,20 +134,4 @@ std::string CutRight(const std::string& text, size_t columns) {
     at += c.bytes;
   }
   return text.substr(0, at);
-}
-
-std::string KeepEnd(const std::string& text, size_t columns) {
-  if (Columns(text) <= columns) return text;
-  if (columns == 0) return "";
-  // The characters, back from the end, that fit beside the "…".
-  std::vector<size_t> starts;
-  for (size_t at = 0; at < text.size(); at += Decode(text, at).bytes) starts.push_back(at);
-  size_t used = 0, from = text.size();
-  for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
-    const size_t width = size_t(WidthOf(Decode(text, *it).code));
-    if (used + width > columns - 1) break;
-    used += width;
-    from = *it;
-  }
-  return "…" + text.substr(from);
 }

@@ -18,8 +18,9 @@ std::string Escaped(const std::string& text);
 // ones.
 size_t Columns(const std::string& text);
 
-// The text cut to at most `columns` screen columns: its start kept (CutRight) or its end
-// kept behind a "…" (KeepEnd, for paths, whose names are at the end). Never splits a
+// An escaped text cut to at most `columns` screen columns, its start kept. Never splits a
 // character.
 std::string CutRight(const std::string& text, size_t columns);
-std::string KeepEnd(const std::string& text, size_t columns);
+// Escaped(text) within `columns` screen columns, its end kept behind a "…" (for paths,
+// whose names are at the end). Never splits a character or an escape.
+std::string EscapedEnd(const std::string& text, size_t columns);
