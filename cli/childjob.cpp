@@ -48,37 +48,34 @@ void Send(const std::string& line) {
   }
 }
 
+// What the parent has been told last.
 struct TSent {
   int stage = -1, percent = -1;
-  int length = 0;  // seconds
-  int position = 0;
+  int length = 0;    // whole seconds
+  int position = 0;  // the engine's position in the source, whole seconds
   std::chrono::steady_clock::time_point at{};
 };
 
 // Called by the engine between two passes; headless it is the only pass hook, so nothing
 // sleeps.
 void AfterPass(TSent& sent) {
-  int& sentStage = sent.stage;
-  int& sentPercent = sent.percent;
-  int& sentLength = sent.length;
   const int stage = ConvFunc.Stage;
-  if (sentLength == 0 && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
+  if (sent.length == 0 && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
       ConvFunc.CurrentLength > 0) {
-    sentLength = ConvFunc.CurrentLength;
-    Send("length " + std::to_string(sentLength));
+    sent.length = ConvFunc.CurrentLength;
+    Send("length " + std::to_string(sent.length));
   }
-  const int percent = ConvFunc.CurrentProgress < 0 ? 0 : ConvFunc.CurrentProgress > 100 ? 100
-                                                                  : ConvFunc.CurrentProgress;
-  if (stage != sentStage || percent != sentPercent) {
+  const int percent = std::clamp(int(ConvFunc.CurrentProgress), 0, 100);
+  const auto now = std::chrono::steady_clock::now();
+  if (stage != sent.stage || percent != sent.percent) {
     Send("stage " + std::to_string(stage) + " " + std::to_string(percent));
-    sentStage = stage;
-    sentPercent = percent;
-    sent.at = std::chrono::steady_clock::now();
-  } else if (ConvFunc.CurrentPosition != sent.position &&
-             std::chrono::steady_clock::now() - sent.at > std::chrono::seconds(2)) {
+    sent.stage = stage;
+    sent.percent = percent;
+    sent.at = now;
+  } else if (ConvFunc.CurrentPosition != sent.position && now - sent.at > std::chrono::seconds(2)) {
     // A long file moves through one percent slowly; the parent must still see it move.
     Send("alive");
-    sent.at = std::chrono::steady_clock::now();
+    sent.at = now;
   }
   sent.position = ConvFunc.CurrentPosition;
   if (CancelRequested) ConvFunc.Stage = STAGE_CANCEL;
