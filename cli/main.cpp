@@ -157,6 +157,9 @@ int main(int argc, char** argv) {
   }
 
   TSourceList sources;
+  struct stat outputInfo;
+  if (!options.OutputFolder.empty() && stat(options.OutputFolder.c_str(), &outputInfo) == 0)
+    sources.notEntered.insert({outputInfo.st_dev, outputInfo.st_ino});
   for (const std::string& path : paths) AddSourcePath(path, request.recurse, sources);
   for (const TSourceProblem& problem : sources.problems) report.Problem(problem.path, problem.reason);
 

@@ -54,6 +54,7 @@ void WalkFolder(const std::string& folder, const std::string& subfolder, bool re
     struct stat info;
     if (lstat(path.c_str(), &info) != 0) continue;
     if (S_ISDIR(info.st_mode)) {
+      if (list.notEntered.count({info.st_dev, info.st_ino}) > 0) continue;
       subfoldersSeen = true;
       if (recurse) WalkFolder(path, subfolder + name + "/", recurse, list);
       continue;

@@ -21,6 +21,9 @@ struct TSourceList {
   std::vector<std::string> subfolders;
   std::vector<TSourceProblem> problems;    // paths that gave no file
   std::set<std::pair<dev_t, ino_t>> seen;  // the same file named twice is converted once
+  // A folder a walk does not enter: the output folder, when it lies inside a walked one,
+  // holds outputs (of earlier runs too), never sources.
+  std::set<std::pair<dev_t, ino_t>> notEntered;
 };
 
 // True for the extensions the converter reads (any letter case).

@@ -131,10 +131,13 @@ class TLibraryTest : public QObject {
     QTest::newRow("-r -o mirrors the tree, rerun skips")
         << mirror << mirror << false << 1 << "skipped: OUT/sub/deeper/a.ogg exists" << "OUT"
         << mirrored << QStringList{} << true;
-    QTest::newRow("output folder inside the walked one is no source")
-        << QStringList{"-r", "-f", "ogg", "-o", "MUSIC/ogg", "MUSIC"}
-        << QStringList{"-r", "-f", "ogg", "-o", "MUSIC/ogg", "--skip-existing", "MUSIC"} << false
-        << 0 << "" << "MUSIC/ogg" << mirrored << QStringList{"MUSIC/ogg/ogg"} << true;
+    // The first run deletes the sources: the rerun finds only outputs, and takes none.
+    QTest::newRow("output folder inside the walked one is never walked")
+        << QStringList{"-r", "-f", "ogg", "--delete", "-o", "MUSIC/ogg", "MUSIC"}
+        << QStringList{"-r", "-f", "ogg", "-o", "MUSIC/ogg", "MUSIC"} << false << 0 << ""
+        << "MUSIC" << QStringList{"ogg/a.ogg:300", "ogg/b.ogg:500", "ogg/sub/c.ogg:700",
+                                  "ogg/sub/deeper/a.ogg:900"}
+        << QStringList{"MUSIC/a.wav", "MUSIC/ogg/ogg"} << true;
     QTest::newRow("named files go flat and collide")
         << QStringList{} << QStringList{"-f", "ogg", "-o", "OUT", "MUSIC/a.wav", "MUSIC/sub/deeper/a.wav"}
         << false << 1 << "MUSIC/sub/deeper/a.wav: its output OUT/a.ogg is also the output of MUSIC/a.wav"
