@@ -17,41 +17,56 @@ const char* const kUsageText =
     "options below override them for this run and are never written back.\n"
     "\n"
     "  -f, --format=FORMAT      output format: mp3, ogg, wma, wav, flac or opus\n"
-    "  -o, --output=DIR         write every output into DIR (made if missing);\n"
+    "  -o, --output=DIR         write the outputs into DIR (made if missing), a walked\n"
+    "                             folder's subfolders mirrored below it;\n"
     "                             default: beside each source\n"
     "  -n, --naming=RULE        output names: source (the source's name), track\n"
     "                             (Track1, Track2, ...) or number (1, 2, ...)\n"
     "      --rate=HZ            sample rate: 32000, 44100 or 48000;\n"
     "                             for wav and flac also 11025 and 22050\n"
     "      --channels=1|2       mono or stereo output\n"
-    "      --bitrate=KBPS       constant bitrate (mp3: 32-320, ogg: 64-498, wma: 32-192,\n"
-    "                             opus: 32-256)\n"
+    "      --bitrate=KBPS       constant bitrate, one of\n"
+    "                             mp3: 32 64 96 128 192 224 256 320\n"
+    "                             ogg: 64 96 128 192 224 256 320 498\n"
+    "                             wma: 32 64 96 128 192\n"
+    "                             opus: 32 64 96 128 192 224 256\n"
     "      --vbr=QUALITY        variable bitrate at QUALITY (mp3, ogg: 1-9; wma: 1-5;\n"
-    "                             opus: the average bitrate in kbps, 32-256)\n"
+    "                             opus: the average bitrate in kbps, of the list above)\n"
     "      --level=N            flac compression level, 0 (fastest) to 8 (smallest)\n"
     "      --delete             delete each source once its complete output exists and\n"
     "                             is a different file\n"
+    "      --overwrite          replace outputs that exist already\n"
+    "      --skip-existing      leave outputs that exist already, without a word\n"
+    "                             (default: leave them, report each, exit status 1)\n"
     "  -r, --recursive          walk folders into their subfolders\n"
     "      --from=FILE          read more paths from FILE, one per line ('-': standard\n"
     "                             input)\n"
+    "  -0, --from0              the --from lists are separated by NUL bytes\n"
+    "                             (find -print0)\n"
+    "      --dry-run            say what would be converted to where, and what would\n"
+    "                             be skipped or refused, and write nothing\n"
+    "      --temp=DIR           decode into DIR (default: temp/ beside the program,\n"
+    "                             else $TMPDIR)\n"
     "  -j, --jobs=N             convert N files at once (default: one per core)\n"
     "      --config=FILE        read the settings from FILE instead of config.cfg\n"
     "  -q, --quiet              report failures only\n"
-    "      --help               show this help and exit\n"
+    "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
+    "\n"
+    "A folder is walked for: %EXTENSIONS%.\n"
     "\n"
     "WMA output is always 44100 Hz stereo, Opus output 48000 Hz. Outputs appear whole or\n"
     "not at all; a file that cannot be converted is reported with the reason and the batch\n"
-    "goes on.\n"
-    "Exit status: 0 every file converted, 1 some failed, 2 wrong usage; interrupted by\n"
+    "goes on. A file at the output path of another source is never taken as a source.\n"
+    "Exit status: 0 every file converted (or skipped with --skip-existing), 1 some failed\n"
+    "or were skipped, 2 wrong usage; interrupted by\n"
     "Ctrl+C it stops the running conversions, removes their partial outputs and ends as\n"
     "interrupted.\n";
 
 namespace {
 
-enum LongOnly {
-  kRate = 1000, kChannels, kBitrate, kVbr, kLevel, kDelete, kFrom, kConfig, kHelp, kVersion
-};
+enum LongOnly { kRate = 1000, kChannels, kBitrate, kVbr, kLevel, kDelete, kFrom, kConfig,
+                kVersion, kOverwrite, kSkipExisting, kDryRun, kTemp };
 
 const option kLongOptions[] = {
     {"format", required_argument, nullptr, 'f'},
@@ -68,7 +83,12 @@ const option kLongOptions[] = {
     {"jobs", required_argument, nullptr, 'j'},
     {"config", required_argument, nullptr, kConfig},
     {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, kHelp},
+    {"overwrite", no_argument, nullptr, kOverwrite},
+    {"skip-existing", no_argument, nullptr, kSkipExisting},
+    {"dry-run", no_argument, nullptr, kDryRun},
+    {"from0", no_argument, nullptr, '0'},
+    {"temp", required_argument, nullptr, kTemp},
+    {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
@@ -125,7 +145,7 @@ bool ParseCommandLine(int argc, char** argv, TCliRequest& request, std::string& 
   optind = 0;  // a fresh scan, also when called twice in one process
   opterr = 0;  // the messages are ours
   for (;;) {
-    const int c = getopt_long(argc, argv, ":f:o:n:rj:q", kLongOptions, nullptr);
+    const int c = getopt_long(argc, argv, ":f:o:n:rj:q0h", kLongOptions, nullptr);
     if (c == -1) break;
     const char* value = optarg;
     // The option as written: a long one up to its "=", a short one by its letter.
@@ -196,7 +216,26 @@ bool ParseCommandLine(int argc, char** argv, TCliRequest& request, std::string& 
       case kDelete: request.deleteSources = true; break;
       case kFrom: request.fromLists.emplace_back(value); break;
       case kConfig: request.configFile = value; break;
-      case kHelp: request.action = TCliRequest::TAction::Help; return true;
+      case 'h': request.action = TCliRequest::TAction::Help; return true;
+      case kOverwrite: case kSkipExisting: {
+        const auto wanted = c == kOverwrite ? TCliRequest::TExisting::Overwrite
+                                            : TCliRequest::TExisting::SkipSilently;
+        if (request.existing != TCliRequest::TExisting::Report && request.existing != wanted) {
+          error = "--overwrite and --skip-existing exclude each other";
+          return false;
+        }
+        request.existing = wanted;
+        break;
+      }
+      case kDryRun: request.dryRun = true; break;
+      case '0': request.nulSeparated = true; break;
+      case kTemp:
+        if (*value == '\0') {
+          error = "the temporary folder is empty";
+          return false;
+        }
+        request.tempFolder = value;
+        break;
       case kVersion: request.action = TCliRequest::TAction::Version; return true;
       case ':':
         error = "option '" + given + "' needs a value";

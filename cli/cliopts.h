@@ -28,6 +28,13 @@ struct TCliRequest {
   std::optional<int> vbrQuality;
   std::optional<int> level;             // FLAC compression level
   bool deleteSources = false;
+
+  // What happens to an output that exists and was not written by this run.
+  enum class TExisting { Report, Overwrite, SkipSilently };
+  TExisting existing = TExisting::Report;
+  bool dryRun = false;
+  bool nulSeparated = false;             // --from lists are separated by NUL bytes
+  std::string tempFolder;                // empty: the program's temp/, then $TMPDIR
 };
 
 // Parses argv. On a usage error returns false with `error` saying what is wrong, in one line

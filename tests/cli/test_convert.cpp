@@ -59,13 +59,18 @@ bool WriteText(const std::string& path, const QByteArray& text) {
   return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
-// "name:frequency" for every file of a folder, the tone rounded to 100 Hz: which source
-// became which output.
-QStringList TonesIn(const std::string& folder) {
+// "name:frequency" for every file of a folder and its subfolders ("sub/name:..."), the tone
+// rounded to 100 Hz: which source became which output.
+QStringList TonesIn(const std::string& folder, const QString& below = QString()) {
   QStringList tones;
   for (const QString& name : EntriesOf(folder)) {
-    const TWavData data = DecodeBack(folder + "/" + name.toStdString());
-    tones << name + ":" + QString::number(data.ok ? std::lround(ToneFrequency(data) / 100) * 100 : -1);
+    const std::string path = folder + "/" + name.toStdString();
+    if (QFileInfo(Q(path)).isDir()) {
+      tones << TonesIn(path, below + name + "/");
+      continue;
+    }
+    const TWavData data = DecodeBack(path);
+    tones << below + name + ":" + QString::number(data.ok ? std::lround(ToneFrequency(data) / 100) * 100 : -1);
   }
   return tones;
 }
@@ -162,6 +167,8 @@ class TConvertTest : public QObject {
     row("both rate kinds", {"--bitrate", "128", "--vbr", "5"}, "--bitrate and --vbr exclude each other");
     row("settings file", {"--config", "/nonexistent/x.cfg"}, "cannot read the settings /nonexistent/x.cfg");
     row("list file", {"--from", "/nonexistent/list"}, "cannot read the list /nonexistent/list");
+    row("both existing rules", {"--overwrite", "--skip-existing"},
+        "--overwrite and --skip-existing exclude each other");
   }
 
   // One line naming what is wrong, the hint, status 2, and nothing converted.
@@ -187,6 +194,9 @@ class TConvertTest : public QObject {
     QCOMPARE(help.exitCode, 0);
     QVERIFY(help.out.startsWith("Usage: orvik-convert"));
     QVERIFY(help.err.isEmpty());
+    // The bitrates are listed as taken, not as ranges.
+    QVERIFY(help.out.contains("wma: 32 64 96 128 192\n"));
+    QCOMPARE(Run({"-h"}).out, help.out);
     const TRun version = Run({"--version"});
     QCOMPARE(version.exitCode, 0);
     QVERIFY(version.out.startsWith("orvik-convert (Orvik Converter) "));
@@ -341,8 +351,9 @@ class TConvertTest : public QObject {
                                         << QStringList{"C.wav:300", "a.wav:500", "b.wav:700"};
     QTest::newRow("walk, track names") << QStringList{"-n", "track", "-f", "wav", "MUSIC"}
                                        << QStringList{"Track1.wav:300", "Track2.wav:500", "Track3.wav:700"};
+    // With -o the walked tree is mirrored; the numbers count through the whole batch.
     QTest::newRow("recursive, numbers") << QStringList{"-rn", "number", "-f", "wav", "MUSIC"}
-                                        << QStringList{"1.wav:300", "2.wav:500", "3.wav:700", "4.wav:900"};
+                                        << QStringList{"1.wav:300", "2.wav:500", "3.wav:700", "sub/4.wav:900"};
     QTest::newRow("list with CR LF and a blank line")
         << QStringList{"-n", "number", "-f", "wav", "--from", "LIST"}
         << QStringList{"1.wav:900", "2.wav:700"};
@@ -370,28 +381,24 @@ class TConvertTest : public QObject {
     QCOMPARE(TonesIn(out), outputs);
   }
 
-  // An output that would replace a source still waiting is not written; one that replaces
-  // a source earlier in the batch waits until that source has been converted.
-  void outputsNeverReplaceUnconvertedSources() {
+  // A source at another source's output path is not a source: numbered names are worked
+  // out again without it. An existing output is left alone unless --overwrite asks.
+  void outputsAreNeverSources() {
     const std::string music = NewFolder();
-    QVERIFY(MakeTone(music + "2.wav", 44100, 2, 3.0, 500));
+    QVERIFY(MakeTone(music + "2.wav", 44100, 2, 1.0, 500));
     QVERIFY(MakeTone(music + "z.wav", 44100, 2, 0.5, 900));
-    // 2.wav becomes 1.wav; z.wav becomes 2.wav, but only once 2.wav has been read.
+    // z.wav would become 2.wav: 2.wav is left out, and z.wav, now the first, becomes 1.wav.
     const TRun first = Run({"-n", "number", "-f", "wav", "-j", "2", Q(music + "2.wav"), Q(music + "z.wav")});
     QVERIFY2(first.exitCode == 0, qPrintable(first.err));
-    QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:900", "z.wav:900"}));
-
-    // 2.wav would become 1.wav, the next source: it is kept and reported. 1.wav would then
-    // become 2.wav, a source that was not converted: it is kept and reported too.
-    QVERIFY(MakeTone(music + "1.wav", 44100, 2, 0.5, 300));
-    const TRun second = Run({"-n", "number", "-f", "wav", Q(music + "2.wav"), Q(music + "1.wav")});
-    QCOMPARE(second.exitCode, 1);
-    QVERIFY2(second.err.contains(Q(music + "2.wav: its output " + music +
-                                   "1.wav would replace a source that waits to be converted")),
-             qPrintable(second.err));
-    QVERIFY(second.err.contains(Q(music + "1.wav: its output " + music + "2.wav would replace " +
-                                  music + "2.wav, which was not converted")));
-    QCOMPARE(TonesIn(music), (QStringList{"1.wav:300", "2.wav:900", "z.wav:900"}));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:900", "2.wav:500", "z.wav:900"}));
+    // 2.wav would replace 1.wav: reported and kept; with --overwrite replaced.
+    const TRun kept = Run({"-n", "number", "-f", "wav", Q(music + "2.wav")});
+    QCOMPARE(kept.exitCode, 1);
+    QVERIFY2(kept.err.contains(Q(music + "2.wav: skipped: " + music + "1.wav exists")), qPrintable(kept.err));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:900", "2.wav:500", "z.wav:900"}));
+    const TRun replaced = Run({"--overwrite", "-n", "number", "-f", "wav", Q(music + "2.wav")});
+    QVERIFY2(replaced.exitCode == 0, qPrintable(replaced.err));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:500", "z.wav:900"}));
   }
 
   // On a terminal: a live line per running file and a total line, redrawn in place, then
