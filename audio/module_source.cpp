@@ -89,7 +89,9 @@ class ModuleChannel : public Channel {
     // longest tracker songs play well under it; a module is cut there.
     const uint64_t maxFrames = synthesis_limit_seconds() * rate;
     uint64_t frames = 0;
-    while (frames < maxFrames) {
+    for (int reads = 1; frames < maxFrames; ++reads) {
+      // About three quarters of a second of sound between two calls.
+      if (reads % 8 == 0 && !keep_going()) return false;
       const size_t got =
           openmpt_module_read_interleaved_stereo(mod_.get(), static_cast<int32_t>(rate),
                                                  kRenderFrames, scratch.data());

@@ -12,6 +12,7 @@
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
 #include "codecs/freespace.h"
+#include "codecs/openprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -76,8 +77,8 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   TAudioLibrary library(0, 44100, 0);
   if (!library.Ready()) return -1;
 
-  TSourceHandle input(OpenSource(source, AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE,
-                                 AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE));
+  TSourceHandle input(OpenSourceOrCancel(source, AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE,
+                                         AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE));
   if (!input) return -2;
   audio_get_tags(input.Get(), &SourceTags);
   CurrentLength = TruncToInt(audio_bytes_to_seconds(input.Get(), audio_get_length(input.Get())));

@@ -13,6 +13,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/openprogress.h"
 #include "codecs/encodeprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
@@ -157,7 +158,7 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   CurrentProgress = 0;
 
   {
-    TSourceHandle measured(audio_open_file(0, wav.c_str(), 0, 0, 0));
+    TSourceHandle measured(OpenFileOrCancel(wav));
     CurrentLength =
         TruncToInt(audio_bytes_to_seconds(measured.Get(), audio_get_length(measured.Get())));
   }
