@@ -78,28 +78,26 @@ int32_t TConvFunc::MeasureTotalLength() {
   // progress window then sets Stage 30 (a 30 left from a cancelled batch before does not
   // count) and empties the list. The list is read by index for that reason.
   const int32_t stageBefore = Stage;
+  const auto cancelRequested = [&] { return Stage == STAGE_CANCEL && stageBefore != STAGE_CANCEL; };
   std::vector<std::string>& list = MainFunc.FileList;
   int32_t sum = 0;
-  for (size_t i = 0; i < list.size(); ++i) {
+  bool stopped = false;
+  for (size_t i = 0; i < list.size() && !stopped; ++i) {
     const std::string path = list[i];
-    const auto cancelled = [&] {
-      return (Stage == STAGE_CANCEL && stageBefore != STAGE_CANCEL) || i >= list.size() ||
-             list[i] != path;
-    };
+    const auto cancelled = [&] { return cancelRequested() || i >= list.size() || list[i] != path; };
     double seconds = 0;
     {
       TOpenProgress progress(cancelled);
       seconds = ListedSeconds(path);
     }
-    PassBreak(0);
-    if (cancelled()) {
-      // The batch will not run: what was rendered for it goes now.
-      audio_drop_kept_renders();
-      break;
-    }
+    stopped = cancelled();
+    if (stopped) break;
     // Truncated after every addition: the total is the sum of each source's whole seconds.
     sum = TruncToInt(seconds + sum);
+    PassBreak(0);
   }
+  // The batch will not run: what was rendered for it goes now.
+  if (stopped || cancelRequested() || list.empty()) audio_drop_kept_renders();
   return sum;
 }
 
