@@ -34,7 +34,7 @@ int64_t ogg_link_frames(int64_t first_pts, int64_t last_end) {
 
 // Packets read, or blocks decoded, between two calls of the progress callback while a
 // length is counted.
-constexpr int kPacketsPerReport = 256;
+constexpr int kPacketsPerReport = 1024;
 constexpr int kBlocksPerReport = 16;
 // count_frames_from_packets: the progress callback stopped the count.
 constexpr int64_t kCountStopped = -2;

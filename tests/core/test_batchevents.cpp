@@ -70,10 +70,10 @@ class TestBatchEvents : public QObject {
     return path;
   }
 
-  // A tracker module of 16 passes of 7.68 s.
+  // A tracker module of 10 passes of 7.68 s.
   std::string Module() {
     const std::string path = folders_.music + "tracker.xm";
-    if (!WriteRepeatedXm(path, 16, {{0, 0}, {16, 1}, {32, 2}, {48, 3}}))
+    if (!WriteRepeatedXm(path, 10, {{0, 0}, {16, 1}, {32, 2}, {48, 3}}))
       qFatal("%s not written", path.c_str());
     return path;
   }
@@ -111,7 +111,7 @@ class TestBatchEvents : public QObject {
   void eventsThroughoutMeasuringAndConverting() {
     QFETCH(bool, midi);
     QFETCH(QString, format);
-    const int seconds = 122;  // the module's length, whole seconds
+    const int seconds = 76;  // the module's length, whole seconds
     const std::string source = midi ? Song(seconds) : Module();
     ConvFunc.Options.OutputFormat = format.toStdString();
     SetList({source});
@@ -150,12 +150,12 @@ class TestBatchEvents : public QObject {
   void cancelWhileMeasuringStopsAtOnce() {
     ConvFunc.Options.OutputFormat = "ogg";
     ConvFunc.Stage = STAGE_CANCEL;  // left from a cancelled batch before: no cancel now
-    SetList({Song(10), Module(), Song(120)});
+    SetList({Song(10), Module(), Song(90)});
     int calls = 0, afterCancel = 0;
     bool cancelled = false;
     EngineHooks.ProcessEvents = [&] {
       if (cancelled) ++afterCancel;
-      // The short song and the module take about 300 calls, the long song over 1000.
+      // The short song and the module take about 250 calls, the long song over 900.
       if (++calls == 600) {
         // As the progress window does it.
         ConvFunc.Stage = STAGE_CANCEL;
