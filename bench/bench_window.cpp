@@ -11,6 +11,9 @@
 #include <QApplication>
 #include <QPushButton>
 
+#include <time.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,15 +35,29 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
+// Processor time of this thread: what the work between two event processings cost, without
+// the time the machine gave to other processes.
+double ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
 struct TGaps {
   Clock::time_point last;
+  double lastCpu = 0;
   int lastStage = 0;
-  double longest = 0;  // ms
+  double longest = 0, longestCpu = 0;  // ms
   int stageBefore = 0, stageAfter = 0;
   long calls = 0, longestAt = 0;  // the call that ended the longest gap
+  long over50 = 0, over100 = 0;
 
   void Mark(Clock::time_point now) {
     const double gap = std::chrono::duration<double, std::milli>(now - last).count();
+    const double cpu = ThreadCpuMs();
+    longestCpu = std::max(longestCpu, cpu - lastCpu);
+    over50 += gap > 50;
+    over100 += gap > 100;
     if (gap > longest) {
       longest = gap;
       stageBefore = lastStage;
@@ -48,6 +65,7 @@ struct TGaps {
       longestAt = calls;
     }
     last = now;
+    lastCpu = cpu;
     lastStage = ConvFunc.Stage;
   }
 };
@@ -110,14 +128,17 @@ int main(int argc, char** argv) {
   const double cpuBefore = SelfCpu();
   const Clock::time_point start = Clock::now();
   gaps.last = start;
+  gaps.lastCpu = ThreadCpuMs();
   gaps.lastStage = ConvFunc.Stage;
   Form1->Convert->click();
   gaps.Mark(Clock::now());
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = SelfCpu() - cpuBefore;
   std::printf("files %zu  audio %d s  stage %d  wall %.2f s  cpu %.2f s  event processings %ld  "
-              "longest gap %.1f ms (stage %d to %d, before event processing %ld)\n",
+              "longest gap %.1f ms (stage %d to %d, before event processing %ld), "
+              "gaps over 50 ms %ld, over 100 ms %ld, longest processor time between two %.1f ms\n",
               files.size(), ConvFunc.TotalLength, ConvFunc.Stage, wall, cpu, gaps.calls,
-              gaps.longest, gaps.stageBefore, gaps.stageAfter, gaps.longestAt);
+              gaps.longest, gaps.stageBefore, gaps.stageAfter, gaps.longestAt, gaps.over50,
+              gaps.over100, gaps.longestCpu);
   return ConvFunc.Stage == STAGE_FINISHED ? 0 : 1;
 }
