@@ -343,6 +343,7 @@ class MidiChannel : public Channel {
         FLUID_OK)
       return false;
     rendered_ = 0;
+    totalTicks_ = 0;
     eventsDoneAt_ = 0;
     eventsDone_ = false;
     blockTaken_ = kBlockFrames * 4;
@@ -405,8 +406,11 @@ class MidiChannel : public Channel {
   bool EventsLeft() {
     const int status = fluid_player_get_status(player_.get());
     const bool playing = status == FLUID_PLAYER_PLAYING || status == FLUID_PLAYER_STOPPING;
-    return playing && fluid_player_get_current_tick(player_.get()) <
-                          fluid_player_get_total_ticks(player_.get());
+    if (!playing) return false;
+    // The player walks every event of the song to tell its length; that length is fixed
+    // once the player has read the song (during the first block), so it is asked once.
+    if (totalTicks_ <= 0) totalTicks_ = fluid_player_get_total_ticks(player_.get());
+    return fluid_player_get_current_tick(player_.get()) < totalTicks_;
   }
 
   // The song sounds while events remain to be played or a note is still dying away. (The
@@ -427,6 +431,7 @@ class MidiChannel : public Channel {
   int16_t block_[kBlockFrames * 2] = {};
   uint32_t blockTaken_ = kBlockFrames * 4;  // bytes of block_ already delivered
   uint64_t rendered_ = 0;                   // frames
+  int totalTicks_ = 0;                      // of the song, once the player has read it
   uint64_t eventsDoneAt_ = 0;
   bool eventsDone_ = false;
   bool noteStruck_ = false;
