@@ -272,12 +272,12 @@ class MidiChannel : public Channel {
     // The player reads the file during the first block, so the end is looked for after it.
     bool ok = true;
     int sinceReport = 0;
-    if (!keep_going()) return false;
     do {
       if (!RenderBlock()) {
         ok = false;
         break;
       }
+      // The first block reads the instruments' samples: a report of its own.
       if (rendered_ == kBlockFrames && !keep_going()) return false;
       if (render && !render->append(block_, sizeof block_)) {
         // No room to keep it: the rest is only counted.
