@@ -451,10 +451,11 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   SilenceFluidLogging();
   const std::string soundfont = SoundfontPath();
   if (!fluid_is_soundfont(soundfont.c_str())) return nullptr;
+  // Loading the soundfont, then the samples of the instruments a song starts with, take a
+  // while each the first time: reports on both sides.
+  if (!keep_going()) return nullptr;
   std::shared_ptr<LoadedSoundfont> font = SharedSoundfont(soundfont);
   if (!font) return nullptr;
-  // Loading the soundfont, then the samples of the instruments a song starts with, take a
-  // while each the first time.
   if (!keep_going()) return nullptr;
 
   SettingsPtr settings = MakeSettings(rate);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "audio.h"
 
@@ -17,6 +18,7 @@ namespace {
 constexpr size_t kBufferBytes = 1u << 20;
 // Room left beside a kept song for everything else the conversion writes there.
 constexpr uint64_t kReserveBytes = 64u << 20;
+constexpr uint64_t kCloseAsideBytes = 64u << 20;
 
 std::mutex folderMutex;
 std::string renderFolder;
@@ -52,6 +54,19 @@ std::shared_ptr<RenderFile> RenderFile::create() {
   }
   if (!fd) return nullptr;
   return std::make_shared<RenderFile>(std::move(fd));
+}
+
+RenderFile::~RenderFile() {
+  // Closing the last descriptor frees the file's blocks, which for an hour of sound takes
+  // the file system a tenth of a second or more: done aside, so the caller does not wait.
+  if (size_ >= kCloseAsideBytes) {
+    const int fd = fd_.release();
+    try {
+      std::thread([fd] { close(fd); }).detach();
+    } catch (...) {
+      close(fd);
+    }
+  }
 }
 
 bool RenderFile::append(const void* data, size_t bytes) {

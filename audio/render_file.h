@@ -29,6 +29,9 @@ class RenderFile {
   uint64_t size() const { return size_; }
 
   explicit RenderFile(FileDescriptor fd) : fd_(std::move(fd)) {}
+  ~RenderFile();
+  RenderFile(const RenderFile&) = delete;
+  RenderFile& operator=(const RenderFile&) = delete;
 
  private:
   bool flush();

@@ -49,13 +49,16 @@ struct TGaps {
   int lastStage = 0;
   double longest = 0, longestCpu = 0;  // ms
   int stageBefore = 0, stageAfter = 0;
-  long calls = 0, longestAt = 0;  // the call that ended the longest gap
+  long calls = 0, longestAt = 0, longestCpuAt = 0;  // the calls that ended the longest gaps
   long over50 = 0, over100 = 0;
 
   void Mark(Clock::time_point now) {
     const double gap = std::chrono::duration<double, std::milli>(now - last).count();
     const double cpu = ThreadCpuMs();
-    longestCpu = std::max(longestCpu, cpu - lastCpu);
+    if (cpu - lastCpu > longestCpu) {
+      longestCpu = cpu - lastCpu;
+      longestCpuAt = calls;
+    }
     over50 += gap > 50;
     over100 += gap > 100;
     if (gap > longest) {
@@ -136,9 +139,10 @@ int main(int argc, char** argv) {
   const double cpu = SelfCpu() - cpuBefore;
   std::printf("files %zu  audio %d s  stage %d  wall %.2f s  cpu %.2f s  event processings %ld  "
               "longest gap %.1f ms (stage %d to %d, before event processing %ld), "
-              "gaps over 50 ms %ld, over 100 ms %ld, longest processor time between two %.1f ms\n",
+              "gaps over 50 ms %ld, over 100 ms %ld, longest processor time between two %.1f ms "
+              "(before event processing %ld)\n",
               files.size(), ConvFunc.TotalLength, ConvFunc.Stage, wall, cpu, gaps.calls,
               gaps.longest, gaps.stageBefore, gaps.stageAfter, gaps.longestAt, gaps.over50,
-              gaps.over100, gaps.longestCpu);
+              gaps.over100, gaps.longestCpu, gaps.longestCpuAt);
   return ConvFunc.Stage == STAGE_FINISHED ? 0 : 1;
 }

@@ -75,7 +75,7 @@ window_row() {
   config "$format" "$work/out" "$rate" > "$work/window.cfg"
   local t
   t=$(timed "$window" "$work/window.cfg" "$work/prog" "$@")
-  echo "$t $(sed -n 's/.*longest gap \([0-9.]*\) ms.*over 100 ms \([0-9]*\), longest processor time between two \([0-9.]*\) ms/\1\/\3 (\2_over_100)/p' "$work/said")"
+  echo "$t $(sed -n 's/.*longest gap \([0-9.]*\) ms.*over 100 ms \([0-9]*\), longest processor time between two \([0-9.]*\) ms.*/\1\/\3 (\2_over_100)/p' "$work/said")"
 }
 
 # cli FORMAT OGG_RATE FILE...: "WALL CPU" of orvik-convert -j 1.

@@ -97,7 +97,10 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   // destination's place only when complete; the source is never written over.
   TPartialFile partial(destination);
   if (!partial.Created()) return -3;
-  FilePtr file(std::fopen(partial.Path().c_str(), "wb"));
+  // The partial file is new and empty: opened without truncating it, since on ext4 closing
+  // a file truncated to nothing writes all of it out first (a stall of a tenth of a second
+  // or more for a long WAV).
+  FilePtr file(std::fopen(partial.Path().c_str(), "r+b"));
   if (!file) return -3;
 
   AUDIO_CHANNELINFO info;

@@ -81,7 +81,8 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
 
   FilePtr in(std::fopen(wav.c_str(), "rb"));
   TPartialFile partial(destination);
-  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "wb+") : nullptr);
+  // New and empty: not truncated, which would make closing it write it all out first.
+  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "r+b") : nullptr);
   if (!in || !out) return -3;
 
   LamePtr lame = SetUpLame(settings);

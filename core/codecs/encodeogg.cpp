@@ -126,7 +126,8 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   FilePtr in(std::fopen(wav.c_str(), "rb+"));
   if (!in) return -1;
   TPartialFile partial(destination);
-  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "wb") : nullptr);
+  // New and empty: not truncated, which would make closing it write it all out first.
+  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "r+b") : nullptr);
   if (!out) return -2;
 
   TVorbisState v;
