@@ -82,7 +82,7 @@ int32_t TConvFunc::MeasureTotalLength() {
   std::vector<std::string>& list = MainFunc.FileList;
   int32_t sum = 0;
   bool stopped = false;
-  for (size_t i = 0; i < list.size() && !stopped; ++i) {
+  for (size_t i = 0; i < list.size(); ++i) {
     const std::string path = list[i];
     const auto cancelled = [&] { return cancelRequested() || i >= list.size() || list[i] != path; };
     double seconds = 0;
