@@ -230,6 +230,9 @@ void TForm1::ConvertClick() {
   TBatchGuard batch;
   // Shown first: its FormShow measures the whole list before the batch starts.
   ProgressBox->show();
+  // A cancel confirmed while the list was measured has closed the progress window and
+  // shown this one again, with the list emptied: there is no batch to run.
+  if (!ProgressBox->isVisible()) return;
   hide();
   MainFunc.ConvertAll();
 }

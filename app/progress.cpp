@@ -139,7 +139,15 @@ void TProgressBox::showEvent(QShowEvent* event) {
     frame.moveCenter(Form1->frameGeometry().center());
     move(frame.topLeft());
   }
-  FormShow();
+}
+
+void TProgressBox::setVisible(bool visible) {
+  const bool showing = visible && !isVisible();
+  QDialog::setVisible(visible);
+  // Measuring the list may take a while (a long MIDI song is rendered whole): it starts
+  // once the window is on the screen, where the user sees it and can cancel, not from the
+  // show event, which comes before the window is mapped.
+  if (showing && isVisible()) FormShow();
 }
 
 void TProgressBox::closeEvent(QCloseEvent* event) {

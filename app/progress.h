@@ -35,6 +35,7 @@ class TProgressBox : public QDialog {
  public slots:
   // Escape and the window manager do not close this window; only CloseProgress does.
   void reject() override;
+  void setVisible(bool visible) override;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -99,6 +99,11 @@ void Pause(int milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// The break between two passes of a conversion routine: the event processing just before
+// it already keeps the windows answering, so the processor is only offered to others,
+// without a wait that would only slow the batch.
+void YieldBetweenPasses(int /*milliseconds*/) { std::this_thread::yield(); }
+
 }  // namespace
 
 QString OpenDialogFilter() {
@@ -112,5 +117,5 @@ void InstallWindowHooks() {
   UiHooks.ProcessEvents = ProcessEvents;
   UiHooks.Sleep = Pause;
   EngineHooks.ProcessEvents = ProcessEvents;
-  EngineHooks.Sleep = Pause;
+  EngineHooks.Sleep = YieldBetweenPasses;
 }

@@ -80,6 +80,21 @@ int audio_error_get();
 // What went wrong in words, from the library or the layer's own check ("track 2 ends inside
 // an event", the soundfont's path); empty when there is nothing to add to the code.
 std::string audio_error_detail();
+// Long work inside an opening (a MIDI song or a module rendered whole to count its frames,
+// a stream read through for its exact length) calls `proc` with `user` every so often, on
+// the opening thread, so that the caller can answer its user meanwhile. A result of 0 stops
+// that work at once and the opening fails. One callback per thread; null removes it.
+typedef int (*audio_progress_proc)(void* user);
+void audio_set_progress(audio_progress_proc proc, void* user);
+
+// A MIDI song rendered to count its frames is kept, as rendered, for the opening that
+// delivers it next, in an unnamed file in `folder` (the system's temporary folder when that
+// one takes no file); such a file vanishes when its last user lets go, or with the process.
+// Null or empty: the system's temporary folder.
+void audio_set_render_folder(const char* folder);
+// Lets go of every song kept so: a new list is about to be measured, or a batch has been
+// cancelled.
+void audio_drop_kept_renders();
 
 int audio_free_stream(uint32_t handle);
 int audio_free_module(uint32_t handle);

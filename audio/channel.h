@@ -72,6 +72,10 @@ const std::string& open_error_detail();
 uint64_t synthesis_limit_seconds();
 void set_synthesis_limit_seconds(uint64_t seconds);
 
+// Calls the progress callback of this thread (audio_set_progress); false when it asks for
+// the work to stop. True when none is set.
+bool keep_going();
+
 // Factories; each returns nullptr when it does not take the file.
 std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma);
 std::shared_ptr<Channel> open_module_channel(const std::string& path, uint32_t rate);

@@ -33,6 +33,13 @@ int64_t ogg_link_frames(int64_t first_pts, int64_t last_end) {
   return std::max<int64_t>(0, last_end - std::max<int64_t>(0, first_pts));
 }
 
+// Packets read, or blocks decoded, between two calls of the progress callback while a
+// length is counted.
+constexpr int kPacketsPerReport = 1024;
+constexpr int kBlocksPerReport = 16;
+// count_frames_from_packets: the progress callback stopped the count.
+constexpr int64_t kCountStopped = -2;
+
 // Frames the decoder will deliver, judged from the packets alone; -1 when a packet has no
 // duration, so that only decoding can tell.
 //
@@ -82,7 +89,8 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     }
     links.push_back(length);
   };
-  while (av_read_frame(input.get(), packet.get()) >= 0) {
+  for (int packets = 1; av_read_frame(input.get(), packet.get()) >= 0; ++packets) {
+    if (packets % kPacketsPerReport == 0 && !keep_going()) return kCountStopped;
     if (packet->stream_index != stream_index) {
       av_packet_unref(packet.get());
       continue;
@@ -152,7 +160,10 @@ int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32
   if (!decoder.open(path, kind) || decoder.chans() != chans) return -1;
   std::vector<uint8_t> block;
   int64_t bytes = 0;
-  while (decoder.next_block(block)) bytes += static_cast<int64_t>(block.size());
+  for (int blocks = 1; decoder.next_block(block); ++blocks) {
+    bytes += static_cast<int64_t>(block.size());
+    if (blocks % kBlocksPerReport == 0 && !keep_going()) return -1;
+  }
   if (source_io_failed(decoder.input()->pb)) return -1;
   return bytes / (int64_t{chans} * 2);
 }
@@ -171,6 +182,7 @@ class FfmpegChannel final : public Channel {
     std::vector<int64_t> links;
     int64_t frames =
         wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
+    if (frames == kCountStopped) return false;
     if (frames >= 0 && links.size() > 1) decoder_.trim_links(std::move(links));
     if (frames < 0) frames = count_frames_by_decoding(path, kind, chans);
     if (frames < 0) return false;

@@ -19,6 +19,7 @@ extern "C" {
 #include "audio.h"
 #include "channel.h"
 #include "midi_check.h"
+#include "render_file.h"
 #include "sourcefile.h"
 #include "tag_detail.h"
 
@@ -29,6 +30,9 @@ constexpr uint32_t kDefaultRate = 44100;
 constexpr size_t kMaxMidiBytes = 16u * 1024 * 1024;
 // The synthesiser's own block; checking the end once per block finds it to the block.
 constexpr int kBlockFrames = 64;
+// Blocks rendered between two calls of the progress callback while a song is counted:
+// 4096 frames, about a tenth of a second of sound.
+constexpr int kBlocksPerReport = 64;
 // Released notes have died away long before this; what still sounds then is cut.
 constexpr uint64_t kMaxTailSeconds = 10;
 // FluidSynth's default gain of 0.2 leaves a typical General MIDI song well below full
@@ -81,28 +85,63 @@ void SetRefusalReason(const std::vector<uint8_t>& data) {
 // every source is opened again to be converted, so a song counted once is not counted
 // again: its frame count is kept by the SHA-256 digest and size of its bytes, its rate and
 // soundfont. (Kept by the bytes themselves, 64 songs of up to 16 MiB would stay in memory.)
+// The samples rendered while counting are kept with it, on disk, until an opening delivers
+// them; so a song measured and then converted is rendered once.
 class LengthMemo {
  public:
-  bool Find(const std::string& key, uint64_t& bytes) {
+  struct Entry {
+    uint64_t bytes = 0;
+    std::shared_ptr<RenderFile> render;  // null: to be rendered again for delivery
+  };
+
+  bool Find(const std::string& key, Entry& found) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [k, v] : entries_) {
       if (k == key) {
-        bytes = v;
+        found = v;
         return true;
       }
     }
     return false;
   }
-  void Keep(std::string key, uint64_t bytes) {
+  // A render is kept only while the kept ones stay within the budget; the songs measured
+  // first, converted first, keep theirs.
+  void Keep(std::string key, Entry entry) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (entry.render && KeptBytes() + entry.render->size() > kMaxKeptBytes) entry.render.reset();
+    for (auto& [k, v] : entries_) {
+      if (k == key) {
+        v = std::move(entry);
+        return;
+      }
+    }
     if (entries_.size() >= kMaxEntries) entries_.erase(entries_.begin());
-    entries_.emplace_back(std::move(key), bytes);
+    entries_.emplace_back(std::move(key), std::move(entry));
+  }
+  // The render goes with the opening that delivers it; the count stays.
+  void DropRender(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [k, v] : entries_)
+      if (k == key) v.render.reset();
+  }
+  void DropRenders() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& entry : entries_) entry.second.render.reset();
   }
 
  private:
+  uint64_t KeptBytes() const {
+    uint64_t total = 0;
+    for (const auto& entry : entries_)
+      if (entry.second.render) total += entry.second.render->size();
+    return total;
+  }
+
   static constexpr size_t kMaxEntries = 64;
+  // About three hours of 44100 Hz stereo.
+  static constexpr uint64_t kMaxKeptBytes = 2ull << 30;
   std::mutex mutex_;
-  std::vector<std::pair<std::string, uint64_t>> entries_;
+  std::vector<std::pair<std::string, Entry>> entries_;
 };
 
 LengthMemo& Lengths() {
@@ -212,30 +251,63 @@ class MidiChannel : public Channel {
     return lent_;
   }
 
-  // Renders the whole song once to count its frames, then starts it again for delivery.
-  // Both runs go block by block through the same steps, so delivery renders exactly the
-  // frames counted.
-  // Takes a length counted before for the same song.
-  bool UseLength(uint64_t bytes) {
-    length_bytes = bytes;
-    return Start();
+  // A synthesiser that has rendered keeps traces of it (effect and voice state) that a
+  // reset does not clear; delivery after a count therefore starts from a fresh one, so that
+  // every opening of a song gives the same bytes.
+  bool StartFresh() {
+    player_.reset();
+    if (lent_) {
+      fluid_synth_all_sounds_off(synth_.get(), -1);
+      fluid_synth_remove_sfont(synth_.get(), font_->sfont);
+      lent_ = false;
+    }
+    synth_.reset(new_fluid_synth(settings_.get()));
+    return synth_ && UseSoundfont(font_) && Start();
   }
 
-  bool Measure() {
-    if (!Start()) return false;
-    // Effects and interpolation shape the sound, not when a voice ends: the counting run
-    // goes without them, which roughly halves its cost.
-    SetCountingMode(true);
+  // Takes a length counted before for the same song, and the samples rendered then when
+  // they were kept.
+  bool UseLength(const std::string& key, const LengthMemo::Entry& known) {
+    key_ = key;
+    length_bytes = known.bytes;
+    render_ = known.render;
+    return render_ != nullptr || Start();
+  }
+
+  // Renders the whole song once to count its frames, keeping the samples for delivery.
+  // Where they cannot be kept the song is started again for delivery instead: both runs go
+  // block by block through the same steps, so delivery renders exactly the frames counted
+  // (and the same bytes as a kept render).
+  // False when the song plays nothing, or when the progress callback stopped the work.
+  bool Measure(const std::string& key) {
+    key_ = key;
+    if (!keep_going() || !Start()) return false;
+    std::shared_ptr<RenderFile> render = RenderFile::create();
+    // Effects and interpolation shape the sound, not when a voice ends: a run that only
+    // counts goes without them, which roughly halves its cost.
+    if (!render) SetCountingMode(true);
     // Longer than any real song (a whole symphony movement in one file still plays well
     // under it), yet a broken file, say one delta of days, is counted in seconds and
     // converts to a WAV of 635 MB at most (44100 Hz stereo): the song is cut there.
     const uint64_t maxFrames = synthesis_limit_seconds() * rate;
     // The player reads the file during the first block, so the end is looked for after it.
     bool ok = true;
+    int sinceReport = 0;
     do {
       if (!RenderBlock()) {
         ok = false;
         break;
+      }
+      // The first block reads the instruments' samples: a report of its own.
+      if (rendered_ == kBlockFrames && !keep_going()) return false;
+      if (render && !render->append(block_, sizeof block_)) {
+        // No room to keep it: the rest is only counted.
+        render.reset();
+        SetCountingMode(true);
+      }
+      if (++sinceReport == kBlocksPerReport) {
+        sinceReport = 0;
+        if (!keep_going()) return false;
       }
     } while (rendered_ < maxFrames && Sounding());
     SetCountingMode(false);
@@ -244,8 +316,14 @@ class MidiChannel : public Channel {
     // to silence.
     if (!ok || !noteStruck_) return false;
     length_bytes = rendered_ * frame_bytes();
-    return Start();
+    if (render && render->finish() && render->size() == length_bytes) {
+      render_ = std::move(render);
+      return true;
+    }
+    return StartFresh();
   }
+
+  const std::shared_ptr<RenderFile>& Render() const { return render_; }
 
   void read_tags(SongTags& tags) const override { ReadMidiTags(data_, tags); }
   const std::vector<uint8_t>& Data() const { return data_; }
@@ -254,6 +332,13 @@ class MidiChannel : public Channel {
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
     const uint64_t left = length_bytes - delivered_;
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, left));
+    if (render_) {
+      // This opening delivers the kept samples; no later one will find them.
+      if (delivered_ == 0) Lengths().DropRender(key_);
+      if (want > 0 && !render_->read(delivered_, buffer, want)) return -1;
+      delivered_ += want;
+      return want;
+    }
     uint32_t done = 0;
     while (done < want) {
       if (blockTaken_ == kBlockFrames * 4) {
@@ -280,6 +365,7 @@ class MidiChannel : public Channel {
         FLUID_OK)
       return false;
     rendered_ = 0;
+    totalTicks_ = 0;
     eventsDoneAt_ = 0;
     eventsDone_ = false;
     blockTaken_ = kBlockFrames * 4;
@@ -342,8 +428,11 @@ class MidiChannel : public Channel {
   bool EventsLeft() {
     const int status = fluid_player_get_status(player_.get());
     const bool playing = status == FLUID_PLAYER_PLAYING || status == FLUID_PLAYER_STOPPING;
-    return playing && fluid_player_get_current_tick(player_.get()) <
-                          fluid_player_get_total_ticks(player_.get());
+    if (!playing) return false;
+    // The player walks every event of the song to tell its length; that length is fixed
+    // once the player has read the song (during the first block), so it is asked once.
+    if (totalTicks_ <= 0) totalTicks_ = fluid_player_get_total_ticks(player_.get());
+    return fluid_player_get_current_tick(player_.get()) < totalTicks_;
   }
 
   // The song sounds while events remain to be played or a note is still dying away. (The
@@ -354,6 +443,8 @@ class MidiChannel : public Channel {
   }
 
   std::vector<uint8_t> data_;
+  std::string key_;
+  std::shared_ptr<RenderFile> render_;  // the samples rendered while counting, when kept
   std::shared_ptr<LoadedSoundfont> font_;
   bool lent_ = false;
   SettingsPtr settings_;
@@ -362,6 +453,7 @@ class MidiChannel : public Channel {
   int16_t block_[kBlockFrames * 2] = {};
   uint32_t blockTaken_ = kBlockFrames * 4;  // bytes of block_ already delivered
   uint64_t rendered_ = 0;                   // frames
+  int totalTicks_ = 0;                      // of the song, once the player has read it
   uint64_t eventsDoneAt_ = 0;
   bool eventsDone_ = false;
   bool noteStruck_ = false;
@@ -384,12 +476,19 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   SilenceFluidLogging();
   fluidError.clear();
   const std::string soundfont = SoundfontPath();
-  std::shared_ptr<LoadedSoundfont> font;
-  if (fluid_is_soundfont(soundfont.c_str())) font = SharedSoundfont(soundfont);
+  if (!fluid_is_soundfont(soundfont.c_str())) {
+    set_open_error(AUDIO_ERROR_NO_SOUNDFONT, soundfont);
+    return nullptr;
+  }
+  // Loading the soundfont, then the samples of the instruments a song starts with, take a
+  // while each the first time: reports on both sides.
+  if (!keep_going()) return nullptr;
+  std::shared_ptr<LoadedSoundfont> font = SharedSoundfont(soundfont);
   if (!font) {
     set_open_error(AUDIO_ERROR_NO_SOUNDFONT, soundfont);
     return nullptr;
   }
+  if (!keep_going()) return nullptr;
 
   SettingsPtr settings = MakeSettings(rate);
   if (!settings) return nullptr;
@@ -404,14 +503,16 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   channel->rate = rate;
   channel->chans = 2;
   channel->ctype = AUDIO_CTYPE_MIDI;
-  uint64_t known = 0;
-  if (Lengths().Find(key, known)) return channel->UseLength(known) ? channel : nullptr;
-  if (!channel->Measure()) {
+  LengthMemo::Entry known;
+  if (Lengths().Find(key, known)) return channel->UseLength(key, known) ? channel : nullptr;
+  if (!channel->Measure(key)) {
     SetRefusalReason(channel->Data());
     return nullptr;
   }
-  Lengths().Keep(std::move(key), channel->length_bytes);
+  Lengths().Keep(std::move(key), {channel->length_bytes, channel->Render()});
   return channel;
 }
 
 }  // namespace audio_detail
+
+void audio_drop_kept_renders() { audio_detail::Lengths().DropRenders(); }

@@ -12,6 +12,7 @@
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
 #include "codecs/freespace.h"
+#include "codecs/openprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -85,8 +86,8 @@ int32_t TConvFunc::DecodeSource(const std::string& source, const std::string& de
   TAudioLibrary library(0, 44100, 0);
   if (!library.Ready()) return -1;
 
-  TSourceHandle input(OpenSource(source, AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE,
-                                 AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE));
+  TSourceHandle input(OpenSourceOrCancel(source, AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE,
+                                         AUDIO_FLAG_UNICODE | AUDIO_FLAG_DECODE));
   if (!input) return -2;
   audio_get_tags(input.Get(), &SourceTags);
   CurrentLength = TruncToInt(audio_bytes_to_seconds(input.Get(), audio_get_length(input.Get())));
@@ -109,7 +110,10 @@ int32_t TConvFunc::DecodeSource(const std::string& source, const std::string& de
   // destination's place only when complete; the source is never written over.
   TPartialFile partial(destination);
   if (!partial.Created()) return -3;
-  FilePtr file(std::fopen(partial.Path().c_str(), "wb"));
+  // The partial file is new and empty: opened without truncating it, since on ext4 closing
+  // a file truncated to nothing writes all of it out first (a stall of a tenth of a second
+  // or more for a long WAV).
+  FilePtr file(std::fopen(partial.Path().c_str(), "r+b"));
   if (!file) return -3;
 
   AUDIO_CHANNELINFO info;

@@ -9,6 +9,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/openprogress.h"
 #include "codecs/encodeprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
@@ -72,7 +73,7 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
   audio_set_config(1, 10);
   TAudioLibrary library(-1, 44100, 0x100);
   if (!library.Ready()) return -1;
-  TSourceHandle measured(audio_open_file(0, wav.c_str(), 0, 0, 0));
+  TSourceHandle measured(OpenFileOrCancel(wav));
   // A WAV without one whole sample frame would give an MP3 with no sound in it.
   if (!measured || audio_get_length(measured.Get()) == 0) return -2;
 
@@ -80,7 +81,8 @@ int32_t TConvFunc::EncodeMP3(const std::string& wav, const std::string& destinat
 
   FilePtr in(std::fopen(wav.c_str(), "rb"));
   TPartialFile partial(destination);
-  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "wb+") : nullptr);
+  // New and empty: not truncated, which would make closing it write it all out first.
+  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "r+b") : nullptr);
   if (!in || !out) return -3;
 
   LamePtr lame = SetUpLame(settings);

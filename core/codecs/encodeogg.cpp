@@ -13,6 +13,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/openprogress.h"
 #include "codecs/encodeprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
@@ -125,7 +126,8 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   FilePtr in(std::fopen(wav.c_str(), "rb+"));
   if (!in) return -1;
   TPartialFile partial(destination);
-  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "wb") : nullptr);
+  // New and empty: not truncated, which would make closing it write it all out first.
+  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "r+b") : nullptr);
   if (!out) return -2;
 
   TVorbisState v;
@@ -157,7 +159,7 @@ int32_t TConvFunc::EncodeOGG(const std::string& wav, const std::string& destinat
   CurrentProgress = 0;
 
   {
-    TSourceHandle measured(audio_open_file(0, wav.c_str(), 0, 0, 0));
+    TSourceHandle measured(OpenFileOrCancel(wav));
     CurrentLength =
         TruncToInt(audio_bytes_to_seconds(measured.Get(), audio_get_length(measured.Get())));
   }

@@ -6,6 +6,7 @@
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
+#include "codecs/openprogress.h"
 #include "codecs/partialfile.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -59,7 +60,7 @@ int32_t TConvFunc::EncodeWMA(const std::string& wav, const std::string& destinat
                              TOptions settings) {
   TAudioLibrary library(0, 44100, 0);
   if (!library.Ready()) return -1;
-  TSourceHandle source(OpenSource(wav, 0x220000, 0));
+  TSourceHandle source(OpenSourceOrCancel(wav, 0x220000, 0));
   // A WAV without one whole sample frame would give a file with no sound in it.
   if (!source || audio_get_length(source.Get()) == 0) return -1;
 

@@ -13,6 +13,7 @@
 #include "codecs/partialfile.h"
 #include "main/cddrives.h"
 #include "main/paths.h"
+#include "main/removeaside.h"
 #include "main/uihooks.h"
 #include "stdio_file.h"
 
@@ -80,7 +81,7 @@ bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
 class TTemporaryWav {
  public:
   explicit TTemporaryWav(std::string path) : path_(std::move(path)) { std::remove(path_.c_str()); }
-  ~TTemporaryWav() { std::remove(path_.c_str()); }
+  ~TTemporaryWav() { RemoveAside(path_); }
   TTemporaryWav(const TTemporaryWav&) = delete;
   TTemporaryWav& operator=(const TTemporaryWav&) = delete;
   const std::string& Path() const { return path_; }

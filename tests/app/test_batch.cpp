@@ -212,25 +212,32 @@ class TestBatch : public QObject {
   }
 
   // OK pressed mid-file: Cancel goes on with the batch untouched, OK stops it at once
-  // and leaves no partial output.
+  // and leaves no partial output. A MIDI song is rendered while the list is measured: the
+  // progress window is on the screen by then, and OK there ends the batch before it starts.
   void cancelMidFile_data() {
     QTest::addColumn<int>("answer");
-    QTest::newRow("answered Cancel") << int(ID_CANCEL);
-    QTest::newRow("answered OK") << int(ID_OK);
+    QTest::addColumn<bool>("measuring");
+    QTest::newRow("answered Cancel") << int(ID_CANCEL) << false;
+    QTest::newRow("answered OK") << int(ID_OK) << false;
+    QTest::newRow("answered OK while measuring") << int(ID_OK) << true;
   }
   void cancelMidFile() {
     QFETCH(int, answer);
+    QFETCH(bool, measuring);
     answer_ = answer;
-    const std::string first = Tone("long.ogg", 6.0, 440.0);
+    const std::string song = music_ + "long.mid";
+    QVERIFY(!measuring || WriteMidiFile(song, MidiScale(20, 48)));
+    const std::string first = measuring ? song : Tone("long.ogg", 6.0, 440.0);
     const std::string second = Tone("next.wav", 1.2, 880.0);
     SetList({first, second});
     ChooseFormat("mp3");
 
     int passes = 0;
-    bool listKeptWhileAsked = false;
+    bool listKeptWhileAsked = false, onScreen = false;
     auto process = EngineHooks.ProcessEvents;
     EngineHooks.ProcessEvents = [&] {
       if (++passes == 3) {
+        onScreen = ProgressBox->windowHandle() && ProgressBox->windowHandle()->isVisible();
         ProgressBox->CloseProgress->click();
         listKeptWhileAsked = answer != ID_CANCEL || MainFunc.FileList.size() == 2;
       }
@@ -257,8 +264,9 @@ class TestBatch : public QObject {
       QVERIFY(Form1->isVisible());
       QVERIFY(Form1->Convert->isEnabled());
       QCOMPARE(MainFunc.Rows.Count(), 0);
-      QCOMPARE(FilesIn(music_), (std::set<std::string>{"long.ogg", "next.wav"}));
+      QCOMPARE(FilesIn(music_), (std::set<std::string>{NamePart(first), "next.wav"}));
       QVERIFY(!Exists(TemporaryWavPath()));
+      QVERIFY(onScreen);
     }
   }
 

@@ -301,3 +301,15 @@ bool WriteModule(const std::string& path, TModuleKind kind, int rows,
   const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
   return std::fclose(f) == 0 && ok;
 }
+
+bool WriteRepeatedXm(const std::string& path, int orders, const std::vector<TModuleNote>& notes) {
+  if (orders < 1 || orders > 256) return false;
+  Bytes b = MakeXm(64, notes);
+  // The song length; the order table after it is all pattern 0.
+  b[64] = static_cast<uint8_t>(orders & 0xff);
+  b[65] = static_cast<uint8_t>(orders >> 8);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+  return std::fclose(f) == 0 && ok;
+}

@@ -20,3 +20,7 @@ constexpr double kModuleRowSeconds = 0.12;
 // Each note strikes a short sine sample (about a quarter second) on its channel.
 bool WriteModule(const std::string& path, TModuleKind kind, int rows,
                  const std::vector<TModuleNote>& notes);
+
+// An xm module of one 64-row pattern played `orders` times over (1..256), so it lasts
+// orders * 7.68 s: a tracker song of real length.
+bool WriteRepeatedXm(const std::string& path, int orders, const std::vector<TModuleNote>& notes);

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The window against orvik-convert -j 1, ffmpeg and fluidsynth, in one run; see
+# bench/README.md.
+#
+#   bench/bench_window.sh BUILD_DIR [WORK_DIR]
+#
+# Rows: a 3-minute song to each format (the window, orvik-convert -j 1, ffmpeg with the
+# same encoder settings); a 22-file batch to Ogg Vorbis at 48000 Hz, quality 5 (the window
+# against orvik-convert -j 1); a 3-minute MIDI song to WAV against fluidsynth -F with the
+# synthesiser settings of the converter. Each window row gives the longest time between
+# two event processings. With BENCH_LONG=1 also an hour-long MIDI song, a 33-minute module
+# and an hour-long WAV in one batch, for that longest time.
+set -euo pipefail
+
+build=${1:?usage: bench/bench_window.sh BUILD_DIR [WORK_DIR]}
+convert=$(realpath "$build/bin/orvik-convert")
+window=$(realpath "$build/bench/bench_window")
+work=${2:-$(mktemp -d /tmp/orvik-bench-window.XXXXXX)}
+soundfont=/usr/share/sounds/sf2/default-GM.sf2
+mkdir -p "$work/one" "$work/batch" "$work/prog"
+
+# Pink noise under a chord: material encoders work at. tone NAME SECONDS RATE CODEC-OPTIONS
+tone() {
+  local out=$1 seconds=$2 rate=$3 f=$((180 + RANDOM % 200))
+  shift 3
+  [[ -e $out ]] && return
+  local graph="anoisesrc=color=pink:amplitude=0.15:seed=$f:r=$rate:d=$seconds,pan=stereo|c0=c0|c1=c0[n];"
+  graph+="sine=f=$f:r=$rate:d=$seconds,pan=stereo|c0=c0|c1=0.6*c0[a];"
+  graph+="sine=f=$((f * 3 / 2)):r=$rate:d=$seconds,pan=stereo|c0=0.6*c0|c1=c0[b];"
+  graph+="[n][a][b]amix=inputs=3:normalize=0,volume=0.5"
+  ffmpeg -nostdin -v error -filter_complex "$graph" "$@" "$out"
+}
+
+tone "$work/one/song.wav" 180 44100 -c:a pcm_s16le
+[[ -e $work/one/song.mid ]] || "$window" --make-songs "$work/one" 3
+# The batch: 20 songs of 24 s at five rates in the four source formats, a MIDI song and a
+# module of about a minute.
+rates=(11025 22050 32000 44100 48000)
+for i in $(seq 0 19); do
+  rate=${rates[i % 5]}
+  case $((i % 4)) in
+    0) tone "$work/batch/s$i.wav" 24 "$rate" -c:a pcm_s16le ;;
+    1) tone "$work/batch/s$i.mp3" 24 "$rate" -c:a libmp3lame -b:a 128k ;;
+    2) tone "$work/batch/s$i.ogg" 24 "$rate" -c:a libvorbis -q:a 4 ;;
+    3) tone "$work/batch/s$i.wma" 24 "$((rate < 22050 ? 22050 : rate))" -c:a wmav2 -b:a 128k ;;
+  esac
+done
+[[ -e $work/batch/song.mid ]] || "$window" --make-songs "$work/batch" 1
+
+# config FORMAT OUTPUT_FOLDER OGG_RATE > FILE: first-run settings but for these.
+config() {
+  printf '[Main]\nOutputFormat=%s\n[WAVOptions]\nFreq=44100\nNumChannels=2\n' "$1"
+  printf '[OGGOptions]\nFreq=%s\nNumChannels=2\nBitrate=192\nUseVBR=1\nQuality=5\n' "$3"
+  printf '[MP3Options]\nFreq=44100\nNumChannels=2\nBitrate=192\nUseVBR=0\nQuality=5\n'
+  printf '[WMAOptions]\nBitrate=128\nUseVBR=0\nQuality=4\n'
+  printf '[Files]\nOutputFolder=%s\nOutputName=0\nDelete=0\n[Messages]\nReadOnlyWarn=0' "$2"
+}
+
+# timed COMMAND...: "WALL CPU" of the command (CPU = user + system of its process tree).
+timed() {
+  /usr/bin/time -f '%e %U %S' -o "$work/times" "$@" > "$work/said" 2>/dev/null || {
+    echo "failed: $*" >&2
+    exit 1
+  }
+  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$work/times"
+}
+
+# window FORMAT OGG_RATE FILE...: "WALL CPU GAP" of the window converting FILE..., GAP the
+# longest time between two event processings in ms, "wall/processor time", and how many
+# gaps were longer than 100 ms.
+window_row() {
+  local format=$1 rate=$2
+  shift 2
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  config "$format" "$work/out" "$rate" > "$work/window.cfg"
+  local t
+  t=$(timed "$window" "$work/window.cfg" "$work/prog" "$@")
+  echo "$t $(sed -n 's/.*longest gap \([0-9.]*\) ms.*over 100 ms \([0-9]*\), longest processor time between two \([0-9.]*\) ms.*/\1\/\3 (\2_over_100)/p' "$work/said")"
+}
+
+# cli FORMAT OGG_RATE FILE...: "WALL CPU" of orvik-convert -j 1.
+cli_row() {
+  local format=$1 rate=$2
+  shift 2
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  config "$format" "" "$rate" > "$work/cli.cfg"
+  timed "$convert" --config "$work/cli.cfg" -q -j 1 -o "$work/out" "$@"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+load() { cut -d' ' -f1 /proc/loadavg; }
+
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| 3-minute song to | window wall / CPU | orvik-convert -j 1 wall / CPU | ffmpeg wall / CPU | window / orvik-convert (CPU) | window / ffmpeg (CPU) | longest gap wall / CPU ms (gaps > 100 ms) | load |"
+echo "|---|---|---|---|---|---|---|---|"
+declare -A ffopts=(
+  [mp3]="-c:a libmp3lame -b:a 192k -compression_level 2"
+  [ogg]="-c:a libvorbis -q:a 5"
+  [wma]="-c:a wmav2 -b:a 128k"
+  [wav]="-c:a pcm_s16le")
+for format in mp3 ogg wma wav; do
+  l=$(load)
+  read -r ww wc wg < <(window_row "$format" 44100 "$work/one/song.wav")
+  read -r cw cc < <(cli_row "$format" 44100 "$work/one/song.wav")
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  # shellcheck disable=SC2086
+  read -r fw fc < <(timed ffmpeg -nostdin -v error -y -threads 1 -i "$work/one/song.wav" ${ffopts[$format]} "$work/out/song.$format")
+  echo "| $format | $ww s / $wc s | $cw s / $cc s | $fw s / $fc s | $(ratio "$wc" "$cc") | $(ratio "$wc" "$fc") | ${wg//_/ } | $l / $(load) |"
+done
+
+echo
+echo "| 22-file batch to Ogg 48000 Hz q5 | window wall / CPU | orvik-convert -j 1 wall / CPU | window / orvik-convert wall | CPU | longest gap wall / CPU ms (gaps > 100 ms) | load |"
+echo "|---|---|---|---|---|---|---|"
+l=$(load)
+read -r ww wc wg < <(window_row ogg 48000 "$work"/batch/*)
+read -r cw cc < <(cli_row ogg 48000 "$work"/batch/*)
+echo "| $(ls "$work/batch" | wc -l) files | $ww s / $wc s | $cw s / $cc s | $(ratio "$ww" "$cw") | $(ratio "$wc" "$cc") | ${wg//_/ } | $l / $(load) |"
+
+echo
+echo "| 3-minute MIDI song to WAV | window wall / CPU | orvik-convert -j 1 wall / CPU | fluidsynth -F wall / CPU | window / fluidsynth (CPU) | orvik-convert / fluidsynth (CPU) | longest gap wall / CPU ms (gaps > 100 ms) | load |"
+echo "|---|---|---|---|---|---|---|---|"
+l=$(load)
+read -r ww wc wg < <(window_row wav 44100 "$work/one/song.mid")
+read -r cw cc < <(cli_row wav 44100 "$work/one/song.mid")
+# The converter's synthesiser: 44100 Hz, gain 0.3, one core, samples loaded as presets ask.
+read -r fw fc < <(timed fluidsynth -n -i -q -F "$work/out/fluid.wav" -r 44100 -g 0.3 \
+  -o synth.dynamic-sample-loading=1 -o synth.cpu-cores=1 -o synth.lock-memory=0 \
+  "$soundfont" "$work/one/song.mid")
+echo "| song.mid | $ww s / $wc s | $cw s / $cc s | $fw s / $fc s | $(ratio "$wc" "$fc") | $(ratio "$cc" "$fc") | ${wg//_/ } | $l / $(load) |"
+
+if [[ ${BENCH_LONG:-0} == 1 ]]; then
+  mkdir -p "$work/long"
+  [[ -e $work/long/song.mid ]] || "$window" --make-songs "$work/long" 60
+  tone "$work/long/hour.wav" 3600 44100 -c:a pcm_s16le
+  echo
+  echo "| long batch (1 h MIDI, 33 min module, 1 h WAV) to | window wall / CPU | longest gap wall / CPU ms (gaps > 100 ms) | load |"
+  echo "|---|---|---|---|"
+  for format in ogg wav; do
+    l=$(load)
+    read -r ww wc wg < <(window_row "$format" 44100 "$work"/long/*)
+    echo "| $format | $ww s / $wc s | ${wg//_/ } | $l / $(load) |"
+  done
+fi
