@@ -19,6 +19,7 @@
 #include "convertlist.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
+#include "main/temporarywav.h"
 #include "options.h"
 #include "about.h"
 #include "main/cdopen.h"
@@ -201,7 +202,8 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   MainFunc.WriteConfig();
-  std::remove(TemporaryWavPath().c_str());
+  // Only this copy's own: another copy started from this folder may be converting.
+  ReleaseTemporaryWav();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

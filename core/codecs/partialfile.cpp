@@ -52,7 +52,18 @@ mode_t NewFileMode() {
 // never takes the file of a live conversion.
 void LockAsLive(int fd) { ::flock(fd, LOCK_EX | LOCK_NB); }
 
+TCommittedFile& CommittedFile() {
+  thread_local TCommittedFile last;
+  return last;
+}
+
 }  // namespace
+
+const TCommittedFile& LastCommittedFile() { return CommittedFile(); }
+
+void NoteCommittedFile(const std::string& destination, int64_t length) {
+  CommittedFile() = {destination, length};
+}
 
 std::string ReplacedFile(const std::string& destination) {
   std::string path = destination;
@@ -124,6 +135,8 @@ void TPartialFile::Discard() {
 bool TPartialFile::Commit() {
   if (fd_ < 0) return false;
   TakeOverAttributes(fd_, target_);
+  struct stat info {};
+  const int64_t length = ::fstat(fd_, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
   bool ok = false;
   if (!unnamed_) {
     ok = ::rename(path_.c_str(), target_.c_str()) == 0;
@@ -145,6 +158,7 @@ bool TPartialFile::Commit() {
     }
   }
   if (ok) {
+    NoteCommittedFile(destination_, length);
     ::close(fd_);
     fd_ = -1;
     path_.clear();

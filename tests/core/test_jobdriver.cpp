@@ -352,31 +352,35 @@ class TestJobDriver : public QObject {
 
   // Two sources whose outputs share one name: the second output replaces the first, so
   // the first source is the only copy of its audio left and is kept; the second goes.
-  void deletionWhenALaterFileTakesTheOutput_data() {
+  // Two entries with one output: the first writes it, the second is held back with its
+  // source kept, as an output over a waiting source is. [a.mp3, a.wav] to mp3 keeps both songs.
+  void laterEntryNeverReplacesAnEarlierOutput_data() {
     QTest::addColumn<bool>("outputFolderSet");
     QTest::newRow("output folder") << true;
-    QTest::newRow("beside the sources") << false;
+    QTest::newRow("[a.mp3, a.wav] beside the sources") << false;
   }
-  void deletionWhenALaterFileTakesTheOutput() {
+  void laterEntryNeverReplacesAnEarlierOutput() {
     QFETCH(bool, outputFolderSet);
-    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "one").c_str())));
-    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "two").c_str())));
-    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "out").c_str())));
-    const std::string first = outputFolderSet ? Tone("one/song.ogg", 1.2, 440.0) : Tone("song.ogg", 1.2, 440.0);
-    const std::string second = outputFolderSet ? Tone("two/song.wav", 1.2, 880.0) : Tone("song.mp3", 1.2, 880.0);
+    for (const char* folder : {"one", "two", "out"})
+      QVERIFY(QDir().mkpath(QFile::decodeName((music_ + folder).c_str())));
+    const std::string first = Tone(outputFolderSet ? "one/a.ogg" : "a.mp3", 1.2, 440.0);
     const std::string unrelated = Tone("other.ogg", 1.2, 660.0);
-    ConvFunc.Options.OutputFormat = "wav";
+    const std::string second = Tone(outputFolderSet ? "two/a.wav" : "a.wav", 1.2, 880.0);
+    ConvFunc.Options.OutputFormat = "mp3";
     if (outputFolderSet) ConvFunc.Options.OutputFolder = music_ + "out";
     ConvFunc.Options.Delete = true;
     SetList({first, unrelated, second});
+    ConvFunc.TotalLength = ConvFunc.MeasureTotalLength();
     MainFunc.ConvertAll();
+    QCOMPARE(ConvFunc.TotalProgress, int32_t(100));
 
     const std::string folder = outputFolderSet ? music_ + "out/" : music_;
-    CheckTone(folder + "song.wav", 1.2, 880.0);
-    CheckTone(first, 1.2, 440.0);
-    QVERIFY(!Exists(second));
+    CheckTone(folder + "a.mp3", 1.2, 440.0);
+    CheckTone(second, 1.2, 880.0);
+    // Re-encoded in place, the first source is its own output.
+    QCOMPARE(Exists(first), !outputFolderSet);
     QVERIFY(!Exists(unrelated));
-    CheckTone(folder + "other.wav", 1.2, 660.0);
+    CheckTone(folder + "other.mp3", 1.2, 660.0);
   }
 
   // Numbered names beside the sources: the second entry's output would be the third
