@@ -6,8 +6,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "about.h"
@@ -21,6 +23,7 @@
 #include "progress.h"
 #include "qthooks.h"
 #include "readonlywarnbox.h"
+#include "runningcopy.h"
 #include "startfiles.h"
 #include "terminatesignal.h"
 
@@ -133,6 +136,44 @@ class TestDesktop : public QObject {
       QCOMPARE(window->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
     }
     QCOMPARE(QApplication::windowIcon().availableSizes().size(), 2);
+    Form1 = nullptr;
+  }
+
+  // A later start hands its files to the running copy: taken at once when the list is
+  // free, once the batch has ended when one runs. With nobody listening it runs alone.
+  void laterStartHandsItsFilesOver() {
+    TForm1 form;
+    Form1 = &form;
+    form.show();
+    MainFunc.ClearList();
+    const QString name = RunningCopyName(root_.toStdString() + "handover/");
+    QCOMPARE(RunningCopyName(root_.toStdString() + "handover/"), name);
+    QVERIFY(RunningCopyName(root_.toStdString()) != name);
+    const auto hand = [&name](const std::vector<std::string>& files) {
+      std::atomic<int> taken{-1};
+      std::thread later([&] { taken = HandFilesToRunningCopy(name, files) ? 1 : 0; });
+      // The running copy answers from its event loop.
+      while (taken < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      later.join();
+      QCoreApplication::processEvents();
+      return taken == 1;
+    };
+    const std::string a = root_.toStdString() + "a.mp3", b = root_.toStdString() + "b.wav";
+    QVERIFY(!hand({a}));
+    QVERIFY(MainFunc.FileList.empty());
+    QVERIFY(ListenForLaterStarts(name));
+    QVERIFY(!ListenForLaterStarts(name));
+
+    QVERIFY(hand({b, a}));
+    QCOMPARE(MainFunc.FileList, (std::vector<std::string>{b, a}));
+    MainFunc.BatchRunning = true;
+    QVERIFY(hand({b}));
+    QCOMPARE(MainFunc.FileList, (std::vector<std::string>{b, a}));
+    MainFunc.BatchRunning = false;
+    AddHandedFiles();
+    QCOMPARE(MainFunc.FileList, (std::vector<std::string>{a, b}));
+    QCOMPARE(MainFunc.Rows.Items, MainFunc.FileList);
+    MainFunc.ClearList();
     Form1 = nullptr;
   }
 
