@@ -3,10 +3,12 @@
 // window shows the program's icon; the end of the session closes it as "Выход" would.
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -15,6 +17,9 @@
 #include "about.h"
 #include "application.h"
 #include "codecs/convfunc.h"
+#include "codecs/passhooks.h"
+#include "encodedfixtures.h"
+#include "main/listops.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "main/uihooks.h"
@@ -25,7 +30,9 @@
 #include "readonlywarnbox.h"
 #include "runningcopy.h"
 #include "startfiles.h"
+#include "runfolders.h"
 #include "terminatesignal.h"
+#include "wavfixture.h"
 
 namespace {
 
@@ -217,6 +224,56 @@ class TestDesktop : public QObject {
     QFile file(config);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[Main]\nOutputFormat=ogg\n");
+  }
+
+  // SIGTERM during a batch ends it as a confirmed Cancel (the list emptied, no partial
+  // output, no temporary WAV) and closes the program as "Выход" would; after a finished
+  // batch it closes the progress window and the program. Last: the program's event loop
+  // is told to end, so no later test may run one.
+  void signalEndsBatchAndProgram_data() {
+    QTest::addColumn<bool>("midBatch");
+    QTest::newRow("after the batch") << false;
+    QTest::newRow("mid-batch") << true;
+  }
+  void signalEndsBatchAndProgram() {
+    QFETCH(bool, midBatch);
+    CloseOnTerminateSignals();
+    TForm1 form;
+    TProgressBox progress;
+    Form1 = &form;
+    ProgressBox = &progress;
+    form.show();
+    const std::string music = root_.toStdString() + (midBatch ? "mid/" : "after/");
+    QVERIFY(QDir().mkpath(QFile::decodeName(music.c_str())));
+    QVERIFY(WriteOggFixture(music + "long.ogg", 44100, 2, MakeTone(44100, 2, 44100 * 4, 440.0)));
+    QVERIFY(QFile::remove(dir_.filePath("config.cfg")));
+    MainFunc.ClearList();
+    AppendSourcePaths({music + "long.ogg"});
+    ConvFunc.Options.OutputFormat = "mp3";
+    const TEngineHooks hooks = EngineHooks;
+    EngineHooks.Sleep = nullptr;
+    int passes = 0;
+    EngineHooks.ProcessEvents = [&] {
+      if (midBatch && ++passes == 3) raise(SIGTERM);
+      hooks.ProcessEvents();
+    };
+    form.Convert->click();
+    EngineHooks = hooks;
+    if (!midBatch) {
+      QVERIFY(progress.isVisible());
+      raise(SIGTERM);
+    }
+    QTRY_VERIFY(QFile::exists(dir_.filePath("config.cfg")));
+    QVERIFY(!form.isVisible() && !progress.isVisible());
+    QVERIFY(MainFunc.FileList.empty());
+    QCOMPARE(ConvFunc.Stage, int32_t(midBatch ? STAGE_CANCEL : STAGE_FINISHED));
+    const std::set<std::string> left = midBatch ? std::set<std::string>{"long.ogg"}
+                                                : std::set<std::string>{"long.mp3", "long.ogg"};
+    QCOMPARE(FilesIn(music), left);
+    QCOMPARE(QDir(dir_.filePath("temp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    Form1 = nullptr;
+    ProgressBox = nullptr;
   }
 };
 
