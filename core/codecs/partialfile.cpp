@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -22,7 +23,12 @@ constexpr size_t kUniqueChars = 6;  // as mkstemp's XXXXXX
 // ".NAME.part-" in the folder of `target`; a hidden name, so that a file manager open on
 // the folder does not show the half file.
 std::string HiddenStem(const std::string& target) {
-  return FolderPart(target) + "." + NamePart(target).substr(0, 100) + kPartSuffix;
+  const std::string name = NamePart(target);
+  // Cut between two characters, never inside one: a file system that stores names as
+  // UTF-16 (a memory card, a Windows disk) refuses a name with half a character.
+  size_t cut = std::min<size_t>(name.size(), 100);
+  while (cut > 0 && cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return FolderPart(target) + "." + name.substr(0, cut) + kPartSuffix;
 }
 
 // ".NAME.part-XXXXXX"

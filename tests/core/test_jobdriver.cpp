@@ -720,6 +720,13 @@ class TestJobDriver : public QObject {
                                                    "song.part-ABCDEF"}));
     QVERIFY(live.Commit());
     QCOMPARE(FilesIn(temp), (std::set<std::string>{"b.wav", ".notes.part-1", "song.part-ABCDEF"}));
+
+    // A long Cyrillic name is shortened between two characters, never inside one.
+    std::string longName = "a";  // so that byte 100 falls inside a character
+    for (int i = 0; i < 60; ++i) longName += "ж";
+    TPartialFile cyrillic(temp + longName + ".wma", false);
+    QVERIFY(cyrillic.Created());
+    QVERIFY(QUtf8StringView(cyrillic.Path()).isValidUtf8());
   }
 
   void driveScan() {
