@@ -146,6 +146,12 @@ class TestDesktop : public QObject {
     Form1 = nullptr;
   }
 
+  // Qt's own dialogs and buttons speak the program's language.
+  void qtTextsInRussian() {
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    QVERIFY(QCoreApplication::translate("QFileDialog", "Look in:") != QStringLiteral("Look in:"));
+  }
+
   // A later start hands its files to the running copy: taken at once when the list is
   // free, once the batch has ended when one runs. With nobody listening it runs alone.
   void laterStartHandsItsFilesOver() {
