@@ -67,7 +67,7 @@ void TakeConnection(QLocalSocket* socket) {
     return;
   }
   auto message = std::make_shared<QByteArray>();
-  QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, message] {
+  const auto read = [socket, message] {
     message->append(socket->readAll());
     std::vector<std::string> files;
     if (message->size() > kMaxMessageBytes) {
@@ -80,7 +80,10 @@ void TakeConnection(QLocalSocket* socket) {
       // From the event loop, never from inside the read.
       QTimer::singleShot(0, [] { AddHandedFiles(); });
     }
-  });
+  };
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, read);
+  // What came before the connection was taken is not announced again.
+  if (socket->bytesAvailable() > 0) read();
 }
 
 }  // namespace
