@@ -22,9 +22,10 @@ constexpr int kIdleCheckMs = 20;
 
 // The handler may only write to a descriptor; the event loop reads the other end.
 int signalPipe[2] = {-1, -1};
-// Set once the shutdown has begun: a further signal then ends the program from the
-// handler itself, even while a library call keeps the event loop from running.
-volatile sig_atomic_t shutdownBegun = 0;
+// The signal that began the shutdown, 0 before. The same signal again then ends the program
+// from the handler itself, even while a library call keeps the event loop from running. A
+// logout sends SIGHUP right behind SIGTERM: another kind does not cut the saving short.
+volatile sig_atomic_t shutdownSignal = 0;
 
 void TakeDefaultCourse(int signal) {
   struct sigaction action {};
@@ -35,7 +36,7 @@ void TakeDefaultCourse(int signal) {
 }
 
 extern "C" void NoteSignal(int signal) {
-  if (shutdownBegun) {
+  if (shutdownSignal == signal) {
     TakeDefaultCourse(signal);  // sigaction and raise may be called from a handler
     return;
   }
@@ -58,14 +59,14 @@ void CloseWhenIdle() {
     QTimer::singleShot(kIdleCheckMs, qApp, CloseWhenIdle);
     return;
   }
-  shutdownBegun = 0;
+  shutdownSignal = 0;
   // exit, not quit: quit would ask every window again, and a refusal would keep the
   // process running without a window.
   QCoreApplication::exit(0);
 }
 
-void BeginShutdown() {
-  shutdownBegun = 1;
+void BeginShutdown(int signal) {
+  shutdownSignal = signal;
   // A batch converting ends as a confirmed Cancel ends it: the running routine removes its
   // partial output and the temporary WAV as it unwinds, and the list is emptied.
   if (MainFunc.BatchRunning && ProgressBox && ProgressBox->isVisible()) {
@@ -98,8 +99,8 @@ void CloseOnTerminateSignals() {
   QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
     unsigned char numbers[16];
     // Signals that came together, before the shutdown began, start one shutdown.
-    if (read(signalPipe[1], numbers, sizeof numbers) <= 0 || shutdownBegun) return;
-    BeginShutdown();
+    if (read(signalPipe[1], numbers, sizeof numbers) <= 0 || shutdownSignal != 0) return;
+    BeginShutdown(numbers[0]);
   });
   for (const int signal : kSignals) {
     // A signal ignored from the start stays ignored: `nohup`, or a job started in the

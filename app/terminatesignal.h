@@ -5,8 +5,8 @@
 // Catches SIGTERM, SIGINT and SIGHUP (those not ignored from the start) and ends the
 // program from the event loop: a running batch ends as a confirmed Cancel ends it, open
 // dialogs close, and once nothing runs any more the windows close through
-// CloseProgramWindows and the event loop ends. A second signal during that shutdown takes
-// the signal's default course at once. Call once, after the application object exists.
+// CloseProgramWindows and the event loop ends. The same signal again during that shutdown
+// takes its default course at once. Call once, after the application object exists.
 void CloseOnTerminateSignals();
 
 // Closes the open dialogs, the progress window of a finished batch, and then the main
