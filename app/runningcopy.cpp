@@ -19,7 +19,9 @@
 namespace {
 
 // Paths travel as bytes, each ended by a NUL (which no path holds); an empty one ends the
-// list. The running copy answers with one byte once it has taken them.
+// list. The running copy answers with one byte once it has read them, and takes them only
+// when the later start confirms with the same byte: a start that gave up waiting runs on
+// its own, and its files must not appear in two windows.
 constexpr char kTaken = '\1';
 constexpr int kConnectMs = 1000;
 // A running copy answers from its event loop, which a batch serves between two passes.
@@ -47,14 +49,14 @@ bool PeerIsThisUser(qintptr descriptor) {
          peer.uid == getuid();
 }
 
-// The paths of a complete message; false while it is not complete yet.
-bool ParseMessage(const QByteArray& message, std::vector<std::string>& files) {
+// The paths of a complete list, and its length in bytes; 0 while it is not complete yet.
+qsizetype ParseMessage(const QByteArray& message, std::vector<std::string>& files) {
   files.clear();
   qsizetype start = 0;
   for (;;) {
     const qsizetype end = message.indexOf('\0', start);
-    if (end < 0) return false;
-    if (end == start) return true;
+    if (end < 0) return 0;
+    if (end == start) return end + 1;
     files.emplace_back(message.constData() + start, static_cast<size_t>(end - start));
     start = end + 1;
   }
@@ -67,13 +69,18 @@ void TakeConnection(QLocalSocket* socket) {
     return;
   }
   auto message = std::make_shared<QByteArray>();
-  const auto read = [socket, message] {
+  auto answered = std::make_shared<bool>(false);
+  const auto read = [socket, message, answered] {
     message->append(socket->readAll());
     std::vector<std::string> files;
+    const qsizetype length = ParseMessage(*message, files);
     if (message->size() > kMaxMessageBytes) {
       socket->abort();
-    } else if (ParseMessage(*message, files)) {
+    } else if (length > 0 && !*answered) {
+      *answered = true;
       socket->write(&kTaken, 1);
+    }
+    if (length > 0 && message->size() > length && message->at(length) == kTaken) {
       socket->disconnectFromServer();
       Handed().arrived = true;
       Handed().files.insert(Handed().files.end(), files.begin(), files.end());
@@ -113,7 +120,9 @@ bool HandFilesToRunningCopy(const QString& name, const std::vector<std::string>&
     if (!socket.waitForReadyRead(kAnswerMs)) return false;
   }
   char answer = 0;
-  return socket.getChar(&answer) && answer == kTaken;
+  if (!socket.getChar(&answer) || answer != kTaken) return false;
+  socket.write(&kTaken, 1);
+  return socket.waitForBytesWritten(kConnectMs);
 }
 
 bool ListenForLaterStarts(const QString& name) {
