@@ -76,11 +76,15 @@ void TakeConnection(QLocalSocket* socket) {
     const qsizetype length = ParseMessage(*message, files);
     if (message->size() > kMaxMessageBytes) {
       socket->abort();
-    } else if (length > 0 && !*answered) {
+      return;
+    }
+    if (length == 0) return;
+    if (!*answered) {
       *answered = true;
       socket->write(&kTaken, 1);
     }
-    if (length > 0 && message->size() > length && message->at(length) == kTaken) {
+    if (message->size() > length && message->at(length) == kTaken) {
+      message->clear();
       socket->disconnectFromServer();
       Handed().arrived = true;
       Handed().files.insert(Handed().files.end(), files.begin(), files.end());
@@ -115,7 +119,6 @@ bool HandFilesToRunningCopy(const QString& name, const std::vector<std::string>&
   message.append('\0');
   socket.write(message);
   if (!socket.waitForBytesWritten(kAnswerMs)) return false;
-  // The answer may come with the copy's closing of the connection.
   while (socket.bytesAvailable() == 0) {
     if (!socket.waitForReadyRead(kAnswerMs)) return false;
   }
