@@ -87,7 +87,7 @@ void TForm1::BuildControls() {
   OutFormat = new QComboBox(central);
   OutFormat->setObjectName(QStringLiteral("OutFormat"));
   OutFormat->setGeometry(8, 24, 97, 21);
-  OutFormat->addItems({"mp3", "ogg", "wma", "wav"});
+  OutFormat->addItems({"mp3", "ogg", "wma", "wav", "flac", "opus"});
   OutFormat->setCurrentIndex(-1);
   QPalette white = OutFormat->palette();
   white.setColor(QPalette::Base, Qt::white);
@@ -196,7 +196,10 @@ void TForm1::FormCreate() {
   MainFunc.ReadOnlyWarn = true;
   MainFunc.ReadConfig();
   const std::string& format = ConvFunc.Options.OutputFormat;
-  OutFormat->setCurrentIndex(format == "mp3" ? 0 : format == "ogg" ? 1 : format == "wma" ? 2 : 3);
+  // Any text that names no item shows "wav", as before FLAC and Opus joined the list.
+  const int item = OutFormat->findText(QString::fromStdString(format),
+                                       Qt::MatchExactly | Qt::MatchCaseSensitive);
+  OutFormat->setCurrentIndex(item >= 0 ? item : 3);
 }
 
 void TForm1::FormClose() {

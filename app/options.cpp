@@ -45,6 +45,9 @@ constexpr std::array<int32_t, 2> kChannelCounts = {1, 2};
 constexpr size_t kMp3BitrateFirst = 2, kMp3BitrateItems = 8;
 constexpr size_t kOggBitrateFirst = 3, kOggBitrateItems = 8;
 constexpr size_t kWmaBitrateFirst = 2, kWmaBitrateItems = 5;
+constexpr size_t kOpusBitrateFirst = 2, kOpusBitrateItems = 7;  // 32 to 256 kbit/s
+
+constexpr std::array<int32_t, 9> kFlacLevels = {0, 1, 2, 3, 4, 5, 6, 7, 8};
 
 // Room kept free inside a group's right edge for its frame.
 constexpr int kFrameMargin = 4;
@@ -247,6 +250,8 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   FilesPage = new QWidget;
   OptionsPageCtrl->addTab(CodecsPage, QStringLiteral("Кодеки"));
   OptionsPageCtrl->addTab(FilesPage, QStringLiteral("Файлы"));
+  FlacOpusPage = new QWidget;
+  OptionsPageCtrl->addTab(FlacOpusPage, QStringLiteral("FLAC и Opus"));
 
   const QString channels = QStringLiteral("Число каналов:");
   const QString rate = QStringLiteral("Частота дискретизации:");
@@ -333,6 +338,30 @@ TOptionsBox::TOptionsBox(QWidget* parent)
 
   sBitBtn1 = MakeButton(FilesPage, "sBitBtn1", QStringLiteral("OK"), 259, 288, 75, 25);
 
+  // The third page repeats the codec groups' layout: FLAC as WAV with its level where the
+  // others have their bitrate, Opus as OGG without the quality.
+  QGroupBox* flac = MakeGroup(FlacOpusPage, QStringLiteral("FLAC"), 8, 8, 281, 153);
+  QGroupBox* opus = MakeGroup(FlacOpusPage, QStringLiteral("Opus"), 304, 8, 281, 153);
+  for (QGroupBox* group : {flac, opus}) {
+    MakeLabel(group, channels, 8, 22);
+    MakeLabel(group, rate, 144, 22);
+  }
+  MakeLabel(flac, QStringLiteral("Уровень сжатия:"), 8, 70);
+  MakeLabel(opus, bitrate, 8, 70);
+  FlacNumCh = MakeList(flac, "FlacNumCh", ChannelItems(), 8, 40, 121);
+  FlacFreq = MakeList(flac, "FlacFreq", RateItems(kWavRates), 144, 40, 121);
+  QStringList levels;
+  for (int32_t level : kFlacLevels) levels << QString::number(level);
+  FlacLevel = MakeList(flac, "FlacLevel", levels, 8, 88, 121);
+  OpusNumCh = MakeList(opus, "OpusNumCh", ChannelItems(), 8, 40, 121);
+  OpusFreq = MakeList(opus, "OpusFreq", {QStringLiteral("48000 Гц")}, 144, 40, 121);
+  OpusFreq->setCurrentIndex(0);
+  OpusFreq->setEnabled(false);
+  OpusBitrate = MakeList(opus, "OpusBitrate", BitrateItems(kOpusBitrateFirst, kOpusBitrateItems),
+                         8, 88, 121);
+  OpusUseVBR = MakeCheckBox(opus, "OpusUseVBR", variable, 8, 120, 137);
+  FlacOpusOK = MakeButton(FlacOpusPage, "FlacOpusOK", QStringLiteral("OK"), 259, 288, 75, 25);
+
   connect(WAVNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::WAVNumChChange);
   connect(OggNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::OggNumChChange);
   connect(MP3NumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::MP3NumChChange);
@@ -342,6 +371,12 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   connect(OggBitrate, &QComboBox::currentIndexChanged, this, &TOptionsBox::OggBitrateChange);
   connect(MP3Bitrate, &QComboBox::currentIndexChanged, this, &TOptionsBox::MP3BitrateChange);
   connect(WMABitrate, &QComboBox::currentIndexChanged, this, &TOptionsBox::WMABitrateChange);
+  connect(FlacNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::FlacNumChChange);
+  connect(FlacFreq, &QComboBox::currentIndexChanged, this, &TOptionsBox::FlacFreqChange);
+  connect(FlacLevel, &QComboBox::currentIndexChanged, this, &TOptionsBox::FlacLevelChange);
+  connect(OpusNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::OpusNumChChange);
+  connect(OpusBitrate, &QComboBox::currentIndexChanged, this, &TOptionsBox::OpusBitrateChange);
+  connect(OpusUseVBR, &QCheckBox::toggled, this, &TOptionsBox::OpusUseVBRClick);
 
   connect(OggUseVBR, &QCheckBox::toggled, this, &TOptionsBox::OggUseVBRClick);
   connect(MP3UseVBR, &QCheckBox::toggled, this, &TOptionsBox::MP3UseVBRClick);
@@ -370,10 +405,12 @@ TOptionsBox::TOptionsBox(QWidget* parent)
 
   connect(OK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(sBitBtn1, &QPushButton::clicked, this, &TOptionsBox::OKClick);
+  connect(FlacOpusOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   // Return presses the OK of the page in view (a focused button presses itself).
   OK->setDefault(true);
   connect(OptionsPageCtrl, &QTabWidget::currentChanged, this, [this] {
-    (OptionsPageCtrl->currentWidget() == FilesPage ? sBitBtn1 : OK)->setDefault(true);
+    QWidget* page = OptionsPageCtrl->currentWidget();
+    (page == FilesPage ? sBitBtn1 : page == FlacOpusPage ? FlacOpusOK : OK)->setDefault(true);
   });
 }
 
@@ -414,6 +451,13 @@ void TOptionsBox::FormShow() {
   OggBitrate->setEnabled(!o.OGGUseVBR);
   WMAQuality->setEnabled(o.WMAUseVBR);
   WMABitrate->setEnabled(!o.WMAUseVBR);
+
+  SelectIfFound(FlacNumCh, ItemOf(kChannelCounts, o.FLACNumChannels));
+  SelectIfFound(FlacFreq, ItemOf(kWavRates, o.FLACFreq));
+  SelectIfFound(FlacLevel, ItemOf(kFlacLevels, o.FLACLevel));
+  SelectIfFound(OpusNumCh, ItemOf(kChannelCounts, o.OpusNumChannels));
+  SelectIfFound(OpusBitrate, BitrateItemOf(kOpusBitrateFirst, kOpusBitrateItems, o.OpusBitrate));
+  SetTicked(OpusUseVBR, o.OpusUseVBR);
 
   const bool custom = !o.OutputFolder.empty();
   SetChosen(custom ? CustomOutFolderBut : SourceFolderBut);
@@ -480,6 +524,33 @@ void TOptionsBox::WMABitrateChange(int item) {
   if (item >= 0 && item < int(kWmaBitrateItems))
     ConvFunc.Options.WMABitrate = BitrateNumber(kWmaBitrateFirst + size_t(item));
 }
+
+void TOptionsBox::FlacNumChChange(int item) {
+  if (item >= 0 && item < int(kChannelCounts.size()))
+    ConvFunc.Options.FLACNumChannels = kChannelCounts[size_t(item)];
+}
+
+void TOptionsBox::FlacFreqChange(int item) {
+  if (item >= 0 && item < int(kWavRates.size())) ConvFunc.Options.FLACFreq = kWavRates[size_t(item)];
+}
+
+void TOptionsBox::FlacLevelChange(int item) {
+  if (item >= 0 && item < int(kFlacLevels.size()))
+    ConvFunc.Options.FLACLevel = kFlacLevels[size_t(item)];
+}
+
+void TOptionsBox::OpusNumChChange(int item) {
+  if (item >= 0 && item < int(kChannelCounts.size()))
+    ConvFunc.Options.OpusNumChannels = kChannelCounts[size_t(item)];
+}
+
+void TOptionsBox::OpusBitrateChange(int item) {
+  if (item >= 0 && item < int(kOpusBitrateItems))
+    ConvFunc.Options.OpusBitrate = BitrateNumber(kOpusBitrateFirst + size_t(item));
+}
+
+// Opus keeps its bitrate list enabled either way: the bitrate is the target of both modes.
+void TOptionsBox::OpusUseVBRClick(bool ticked) { ConvFunc.Options.OpusUseVBR = ticked; }
 
 void TOptionsBox::OggUseVBRClick(bool ticked) {
   ConvFunc.Options.OGGUseVBR = ticked;

@@ -31,6 +31,7 @@ class TOptionsBox : public QDialog {
   QTabWidget* OptionsPageCtrl = nullptr;
   QWidget* CodecsPage = nullptr;
   QWidget* FilesPage = nullptr;
+  QWidget* FlacOpusPage = nullptr;
 
   // Page "Кодеки".
   QComboBox* OggNumCh = nullptr;
@@ -68,6 +69,16 @@ class TOptionsBox : public QDialog {
   QCheckBox* DeleteSrc = nullptr;
   QPushButton* sBitBtn1 = nullptr;
 
+  // Page "FLAC и Opus".
+  QComboBox* FlacNumCh = nullptr;
+  QComboBox* FlacFreq = nullptr;
+  QComboBox* FlacLevel = nullptr;
+  QComboBox* OpusNumCh = nullptr;
+  QComboBox* OpusFreq = nullptr;  // one item: Opus has one rate
+  QComboBox* OpusBitrate = nullptr;
+  QCheckBox* OpusUseVBR = nullptr;
+  QPushButton* FlacOpusOK = nullptr;
+
  public slots:
   void FormShow();
 
@@ -80,6 +91,12 @@ class TOptionsBox : public QDialog {
   void OggBitrateChange(int item);
   void MP3BitrateChange(int item);
   void WMABitrateChange(int item);
+  void FlacNumChChange(int item);
+  void FlacFreqChange(int item);
+  void FlacLevelChange(int item);
+  void OpusNumChChange(int item);
+  void OpusBitrateChange(int item);
+  void OpusUseVBRClick(bool ticked);
 
   void OggUseVBRClick(bool ticked);
   void MP3UseVBRClick(bool ticked);

@@ -89,6 +89,8 @@ QString TProgressBox::StageText(int stage) {
     case STAGE_MP3: return QStringLiteral("Кодирование в mp3...");
     case STAGE_OGG: return QStringLiteral("Кодирование в ogg...");
     case STAGE_WMA: return QStringLiteral("Кодирование в wma...");
+    case STAGE_FLAC: return QStringLiteral("Кодирование в flac...");
+    case STAGE_OPUS: return QStringLiteral("Кодирование в opus...");
     case STAGE_FINISHED: return QStringLiteral("Конвертация завершена.");
     default: return QString();
   }

@@ -18,8 +18,10 @@
 namespace {
 
 // The source patterns as the file-open dialog offers them ("*ogg" takes any name ending
-// in "ogg").
-const char* const kSourcePatterns = "*.mp3;*.wav;*ogg;*.wma;*.mid;*.cda;*.xm;*.umx;*.mod;*.it;*.s3m;*.mtm;";
+// in "ogg"), then the kinds the decoder reads beyond them.
+const char* const kSourcePatterns =
+    "*.mp3;*.wav;*ogg;*.wma;*.mid;*.cda;*.xm;*.umx;*.mod;*.it;*.s3m;*.mtm;"
+    "*.flac;*.opus;*.m4a;*.aac;*.aif;*.aiff;";
 
 QWidget* DialogOwner() {
   if (QWidget* w = QApplication::activeModalWidget()) return w;

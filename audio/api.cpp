@@ -42,6 +42,23 @@ bool can_open(int in_memory, const char* path) {
   return audio_detail::library_ready() && in_memory == 0 && path != nullptr && *path != 0;
 }
 
+// One opening: the channel `open` makes, registered, with the reason of a refusal kept for
+// audio_error_get.
+template <typename Open>
+uint32_t open_channel(int in_memory, const char* path, uint32_t flags, Open&& open) noexcept {
+  audio_detail::set_open_error(AUDIO_OK);
+  uint32_t handle = 0;
+  if (can_open(in_memory, path)) {
+    handle = guarded<uint32_t>(0, [&] { return register_opened(open(), flags); });
+  }
+  if (handle != 0) {
+    audio_detail::set_open_error(AUDIO_OK);
+  } else if (audio_detail::open_error() == AUDIO_OK) {
+    audio_detail::set_open_error(AUDIO_ERROR_UNKNOWN_FORMAT);
+  }
+  return handle;
+}
+
 }  // namespace
 
 // Playback settings only; decoding needs none of them.
@@ -77,39 +94,37 @@ uint32_t audio_create_stream(uint32_t freq, uint32_t chans, uint32_t flags, void
 }
 
 uint32_t audio_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags) {
-  if (!can_open(in_memory, path)) return 0;
-  return guarded<uint32_t>(
-      0, [&] { return register_opened(audio_detail::open_ffmpeg_channel(path, false), flags); });
+  return open_channel(in_memory, path, flags,
+                      [&] { return audio_detail::open_ffmpeg_channel(path, false); });
 }
 
 uint32_t wma_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags) {
-  if (!can_open(in_memory, path)) return 0;
-  return guarded<uint32_t>(
-      0, [&] { return register_opened(audio_detail::open_ffmpeg_channel(path, true), flags); });
+  return open_channel(in_memory, path, flags,
+                      [&] { return audio_detail::open_ffmpeg_channel(path, true); });
 }
 
 uint32_t cd_open_track_file(const char* path, uint32_t flags) {
-  if (!can_open(0, path)) return 0;
-  return guarded<uint32_t>(
-      0, [&] { return register_opened(audio_detail::open_cd_track_channel(path), flags); });
+  return open_channel(0, path, flags, [&] { return audio_detail::open_cd_track_channel(path); });
 }
 
 uint32_t audio_open_module(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags,
                            uint32_t freq) {
-  if (!can_open(in_memory, path)) return 0;
-  return guarded<uint32_t>(0, [&] {
-    return register_opened(audio_detail::open_module_channel(path, freq == 0 ? 44100 : freq),
-                           flags);
+  return open_channel(in_memory, path, flags, [&] {
+    return audio_detail::open_module_channel(path, freq == 0 ? 44100 : freq);
   });
 }
 
 uint32_t midi_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags,
                         uint32_t freq) {
-  if (!can_open(in_memory, path)) return 0;
-  return guarded<uint32_t>(0, [&] {
-    return register_opened(audio_detail::open_midi_channel(path, freq == 0 ? 44100 : freq),
-                           flags);
+  return open_channel(in_memory, path, flags, [&] {
+    return audio_detail::open_midi_channel(path, freq == 0 ? 44100 : freq);
   });
+}
+
+int audio_error_get() { return audio_detail::open_error(); }
+
+std::string audio_error_detail() {
+  return guarded<std::string>(std::string(), [] { return audio_detail::open_error_detail(); });
 }
 
 // A mixer keeps its own reference to its source, so the two may be freed in either order.

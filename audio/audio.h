@@ -69,6 +69,18 @@ uint32_t audio_open_module(int in_memory, const char* path, uint64_t offset, uin
 uint32_t midi_open_file(int in_memory, const char* path, uint64_t offset, uint64_t length,
                         uint32_t flags, uint32_t freq);
 
+// Why the last opening on this thread failed. Every opener sets it: AUDIO_OK when it took
+// the file. Of the cascade that tries each opener in turn, the last one's reason stands.
+constexpr int AUDIO_OK = 0;
+constexpr int AUDIO_ERROR_UNKNOWN_FORMAT = 1;  // not a file of the opener's kind
+constexpr int AUDIO_ERROR_MIDI_NO_NOTES = 2;   // a sound MIDI file that strikes no note
+constexpr int AUDIO_ERROR_MIDI_DAMAGED = 3;    // a MIDI file the synthesiser cannot play
+constexpr int AUDIO_ERROR_NO_SOUNDFONT = 4;    // the General MIDI soundfont cannot be loaded
+int audio_error_get();
+// What went wrong in words, from the library or the layer's own check ("track 2 ends inside
+// an event", the soundfont's path); empty when there is nothing to add to the code.
+std::string audio_error_detail();
+
 // Long work inside an opening (a MIDI song or a module rendered whole to count its frames,
 // a stream read through for its exact length) calls `proc` with `user` every so often, on
 // the opening thread, so that the caller can answer its user meanwhile. A result of 0 stops

@@ -33,7 +33,16 @@ ThreadState& state() {
 
 namespace {
 thread_local uint64_t synthesisLimit = 3600;
+thread_local int openError = 0;
+thread_local std::string openErrorDetail;
+}  // namespace
+
+void set_open_error(int code, std::string detail) {
+  openError = code;
+  openErrorDetail = std::move(detail);
 }
+int open_error() { return openError; }
+const std::string& open_error_detail() { return openErrorDetail; }
 
 uint64_t synthesis_limit_seconds() { return synthesisLimit; }
 void set_synthesis_limit_seconds(uint64_t seconds) { synthesisLimit = seconds; }

@@ -61,6 +61,11 @@ bool library_ready();
 // audio_init sets the library ready; audio_free unsets it, releasing every channel.
 void set_library_ready(bool ready);
 
+// The reason of the last failed opening on this thread (AUDIO_OK and "" after a success).
+void set_open_error(int code, std::string detail = {});
+int open_error();
+const std::string& open_error_detail();
+
 // The longest a synthesised source (MIDI song, module) plays, in seconds: one hour, longer
 // than any real song, so that a broken file is cut there instead of rendering for hours.
 // Fuzzing lowers it (for this thread) so that every input takes milliseconds.

@@ -16,6 +16,7 @@ extern "C" {
 #include "channel.h"
 #include "source_io.h"
 #include "stream_decoder.h"
+#include "vorbis_link_count.h"
 #include "tag_detail.h"
 
 namespace audio_detail {
@@ -68,9 +69,26 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   if (int64_t{time_base.num} * rate > time_base.den) return -1;
 
   int64_t frames = 0;
-  int64_t skipped = 0;
+  int64_t front_left = 0;  // of the decoder's front skip
   int64_t first_pts = AV_NOPTS_VALUE;
   int64_t last_end = AV_NOPTS_VALUE;
+  // Ogg Vorbis: what the packets of the current link decode to.
+  VorbisLinkCount decoded;
+  if (ogg) {
+    const AVCodecParameters* params = input->streams[stream_index]->codecpar;
+    decoded.start(params->extradata, params->extradata_size);
+  }
+  // The last page's granule position trims the link's last packet, but only it (so libvorbis
+  // reads it): a position short of the packet's start leaves the packets before it whole,
+  // and one past what the packets decode to adds nothing.
+  const auto finish_link = [&] {
+    if (last_end == AV_NOPTS_VALUE) return;
+    int64_t length = ogg_link_frames(first_pts, last_end);
+    if (decoded.valid()) {
+      length = std::clamp(length, decoded.frames() - decoded.last_packet(), decoded.frames());
+    }
+    links.push_back(length);
+  };
   for (int packets = 1; av_read_frame(input.get(), packet.get()) >= 0; ++packets) {
     if (packets % kPacketsPerReport == 0 && !keep_going()) return kCountStopped;
     if (packet->stream_index != stream_index) {
@@ -87,50 +105,54 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
     size_t side_size = 0;
     const uint8_t* side =
         av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &side_size);
-    int64_t skip_front = 0;
-    int64_t skip_end = 0;
-    if (side != nullptr && side_size >= 10) {
-      skip_front = AV_RL32(side);
-      skip_end = AV_RL32(side + 4);
-    }
+    const bool skips = side != nullptr && side_size >= 10;
+    const int64_t skip_front = skips ? static_cast<int32_t>(AV_RL32(side)) : 0;
+    const int64_t skip_end = skips ? AV_RL32(side + 4) : 0;
     const int header = vorbis_header_type(*packet);
-    av_packet_unref(packet.get());
-    if (ogg && header != 0) {
+    if (ogg) {
+      if (header == 0) decoded.add_audio(packet->data, packet->size);
       // The headers of a further link: its identification header ends the link before.
       if (header == 1) {
-        if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
+        finish_link();
         first_pts = last_end = AV_NOPTS_VALUE;
       }
-      continue;
+      if (header != 0) decoded.add_header(packet->data, packet->size);
     }
+    av_packet_unref(packet.get());
+    if (ogg && header != 0) continue;
     if (ogg) {
       if (pts == AV_NOPTS_VALUE || duration > INT32_MAX) return -1;
       const int64_t start = av_rescale_q(pts, time_base, sample_base);
       // The demuxer stamps a page's packets back from the page's granule position, and the
-      // last packet's duration reaches its page's granule position. A damaged one (claiming
-      // hours of sound, or none) shows as a jump between packets or as a last packet
-      // longer than any; the packets themselves then decide, by decoding.
+      // last packet's duration reaches its page's granule position. A damaged one shows as
+      // a jump between packets or, where the packets' own count cannot bound the end, as a
+      // last packet longer than any; the packets themselves then decide, by decoding.
       const int64_t length = av_rescale_q(duration, time_base, sample_base);
       if (last_end != AV_NOPTS_VALUE && std::abs(start - last_end) > kMinPacketSlack) return -1;
-      if (std::abs(length) > kMinPacketSlack) return -1;
+      if (!decoded.valid() && std::abs(length) > kMinPacketSlack) return -1;
       if (first_pts == AV_NOPTS_VALUE) first_pts = start;
       last_end = start + length;
       continue;
     }
     if (duration <= 0 || duration > INT32_MAX) return -1;
-    const int64_t samples = av_rescale_q(duration, time_base, sample_base);
+    // The skips as the decoder applies them to the packet's frame: a front skip, once given,
+    // runs on over the frames after until used up or replaced by the next packet that
+    // carries skips; an end discard counts only when it fits in what the front skip left.
+    int64_t samples = av_rescale_q(duration, time_base, sample_base);
+    if (skips) front_left = std::max<int64_t>(0, skip_front);
+    const int64_t cut = std::min(front_left, samples);
+    front_left -= cut;
+    samples -= cut;
+    if (samples > 0 && skip_end > 0 && skip_end <= samples) samples -= skip_end;
     frames += samples;
-    skipped += skip_front;
-    // The decoder honours an end discard only when it fits in the packet's own frame.
-    if (skip_end <= samples) skipped += skip_end;
   }
   if (ogg) {
-    if (last_end != AV_NOPTS_VALUE) links.push_back(ogg_link_frames(first_pts, last_end));
+    finish_link();
     int64_t total = 0;
     for (const int64_t link : links) total += link;
     return total;
   }
-  return std::max<int64_t>(0, frames - skipped);
+  return frames;
 }
 
 int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32_t chans) {

@@ -19,6 +19,7 @@ extern "C" {
 #include "audio.h"
 #include "channel.h"
 #include "render_file.h"
+#include "midi_check.h"
 #include "sourcefile.h"
 #include "tag_detail.h"
 
@@ -52,12 +53,32 @@ using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
 using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
 using PlayerPtr = std::unique_ptr<fluid_player_t, PlayerDeleter>;
 
+// FluidSynth's last error on this thread: the reason it gives for a song it cannot play.
+thread_local std::string fluidError;
+
+void KeepFluidError(int /*level*/, const char* message, void* /*data*/) {
+  try {
+    fluidError = message != nullptr ? message : "";
+  } catch (...) {
+  }
+}
+
+// Nothing is printed; errors are kept as the reason of a refusal.
 void SilenceFluidLogging() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (int level = 0; level < LAST_LOG_LEVEL; ++level)
-      fluid_set_log_function(level, nullptr, nullptr);
+      fluid_set_log_function(level, level <= FLUID_ERR ? KeepFluidError : nullptr, nullptr);
   });
+}
+
+// Why a song the synthesiser played no note of is refused: the structure's damage as the
+// check finds it, else FluidSynth's own reason, else that it strikes no note.
+void SetRefusalReason(const std::vector<uint8_t>& data) {
+  const MidiCheck check = CheckMidiFile(data);
+  if (!check.damage.empty()) return set_open_error(AUDIO_ERROR_MIDI_DAMAGED, check.damage);
+  if (!fluidError.empty()) return set_open_error(AUDIO_ERROR_MIDI_DAMAGED, fluidError);
+  set_open_error(check.notes ? AUDIO_ERROR_MIDI_DAMAGED : AUDIO_ERROR_MIDI_NO_NOTES);
 }
 
 // Counting a song's frames renders it whole. The list is measured before a batch and
@@ -260,7 +281,7 @@ class MidiChannel : public Channel {
   // False when the song plays nothing, or when the progress callback stopped the work.
   bool Measure(const std::string& key) {
     key_ = key;
-    if (!keep_going() || !Start()) return false;
+    if (!KeepGoing() || !Start()) return false;
     std::shared_ptr<RenderFile> render = RenderFile::create();
     // Effects and interpolation shape the sound, not when a voice ends: a run that only
     // counts goes without them, which roughly halves its cost.
@@ -278,7 +299,7 @@ class MidiChannel : public Channel {
         break;
       }
       // The first block reads the instruments' samples: a report of its own.
-      if (rendered_ == kBlockFrames && !keep_going()) return false;
+      if (rendered_ == kBlockFrames && !KeepGoing()) return false;
       if (render && !render->append(block_, sizeof block_)) {
         // No room to keep it: the rest is only counted.
         render.reset();
@@ -286,7 +307,7 @@ class MidiChannel : public Channel {
       }
       if (++sinceReport == kBlocksPerReport) {
         sinceReport = 0;
-        if (!keep_going()) return false;
+        if (!KeepGoing()) return false;
       }
     } while (rendered_ < maxFrames && Sounding());
     SetCountingMode(false);
@@ -303,8 +324,11 @@ class MidiChannel : public Channel {
   }
 
   const std::shared_ptr<RenderFile>& Render() const { return render_; }
+  // The progress callback stopped the count.
+  bool Stopped() const { return stopped_; }
 
   void read_tags(SongTags& tags) const override { ReadMidiTags(data_, tags); }
+  const std::vector<uint8_t>& Data() const { return data_; }
 
  protected:
   int64_t decode(uint8_t* buffer, uint32_t bytes) override {
@@ -348,6 +372,11 @@ class MidiChannel : public Channel {
     eventsDone_ = false;
     blockTaken_ = kBlockFrames * 4;
     return fluid_player_play(player_.get()) == FLUID_OK;
+  }
+
+  bool KeepGoing() {
+    stopped_ = stopped_ || !keep_going();
+    return !stopped_;
   }
 
   static int PlayEvent(void* data, fluid_midi_event_t* event) {
@@ -435,6 +464,7 @@ class MidiChannel : public Channel {
   uint64_t eventsDoneAt_ = 0;
   bool eventsDone_ = false;
   bool noteStruck_ = false;
+  bool stopped_ = false;
   uint64_t delivered_ = 0;
 };
 
@@ -446,16 +476,23 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   // Everything that is not a Standard MIDI File is turned away before the soundfont loads.
   if (!FileStartsWith(path, "MThd", 4)) return nullptr;
   std::vector<uint8_t> data;
-  if (!ReadWholeFile(path, kMaxMidiBytes, data)) return nullptr;
+  if (!ReadWholeFile(path, kMaxMidiBytes, data)) {
+    set_open_error(AUDIO_ERROR_MIDI_DAMAGED, "larger than any song, or unreadable");
+    return nullptr;
+  }
 
   SilenceFluidLogging();
+  fluidError.clear();
   const std::string soundfont = SoundfontPath();
-  if (!fluid_is_soundfont(soundfont.c_str())) return nullptr;
   // Loading the soundfont, then the samples of the instruments a song starts with, take a
   // while each the first time: reports on both sides.
   if (!keep_going()) return nullptr;
-  std::shared_ptr<LoadedSoundfont> font = SharedSoundfont(soundfont);
-  if (!font) return nullptr;
+  std::shared_ptr<LoadedSoundfont> font;
+  if (fluid_is_soundfont(soundfont.c_str())) font = SharedSoundfont(soundfont);
+  if (!font) {
+    set_open_error(AUDIO_ERROR_NO_SOUNDFONT, soundfont);
+    return nullptr;
+  }
   if (!keep_going()) return nullptr;
 
   SettingsPtr settings = MakeSettings(rate);
@@ -473,7 +510,11 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   channel->ctype = AUDIO_CTYPE_MIDI;
   LengthMemo::Entry known;
   if (Lengths().Find(key, known)) return channel->UseLength(key, known) ? channel : nullptr;
-  if (!channel->Measure(key)) return nullptr;
+  if (!channel->Measure(key)) {
+    // A count stopped by the caller says nothing about the song.
+    if (!channel->Stopped()) SetRefusalReason(channel->Data());
+    return nullptr;
+  }
   Lengths().Keep(std::move(key), {channel->length_bytes, channel->Render()});
   return channel;
 }

@@ -1,8 +1,8 @@
 // Tracker modules (xm, umx, mod, it, s3m, mtm) rendered with libopenmpt, played once.
 #include <libopenmpt/libopenmpt.h>
+#include <libopenmpt/libopenmpt_ext.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +11,7 @@
 
 #include "audio.h"
 #include "channel.h"
+#include "pcm_dither.h"
 #include "sourcefile.h"
 
 namespace audio_detail {
@@ -27,18 +28,58 @@ struct ModuleDeleter {
 };
 using ModulePtr = std::unique_ptr<openmpt_module, ModuleDeleter>;
 
+struct ModuleExtDeleter {
+  void operator()(openmpt_module_ext* m) const { openmpt_module_ext_destroy(m); }
+};
+using ModuleExtPtr = std::unique_ptr<openmpt_module_ext, ModuleExtDeleter>;
+
 // Played once: no repeats, and at the song's end the renderer stops instead of fading out
 // and looping, so the rendered length is finite and the same on every run.
+constexpr openmpt_module_initial_ctl kPlayOnce[] = {{"play.at_end", "stop"}, {nullptr, nullptr}};
+
 ModulePtr CreateModule(const std::vector<uint8_t>& data) {
-  const openmpt_module_initial_ctl ctls[] = {{"play.at_end", "stop"}, {nullptr, nullptr}};
   int error = 0;
   openmpt_module* m = openmpt_module_create_from_memory2(
       data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
-      nullptr, &error, nullptr, ctls);
+      nullptr, &error, nullptr, kPlayOnce);
   if (m == nullptr) return nullptr;
   ModulePtr mod(m);
   if (openmpt_module_set_repeat_count(mod.get(), 0) == 0) return nullptr;
   return mod;
+}
+
+// Frames the song plays at `rate`, at most `most`; -1 when it cannot be played. How long a
+// song plays follows from its ticks alone, never from what its channels sound, so it is
+// counted with every channel's volume at 0: the mixer then only steps the samples on
+// instead of mixing them, a tenth of the cost of rendering the song. (Muting the channels
+// instead would not do: a muted channel of a Scream Tracker song loses its effects too,
+// pattern breaks included, as in the tracker itself.)
+int64_t CountFrames(const std::vector<uint8_t>& data, uint32_t rate, uint64_t most) {
+  int error = 0;
+  ModuleExtPtr ext(openmpt_module_ext_create_from_memory(
+      data.data(), data.size(), openmpt_log_func_silent, nullptr, openmpt_error_func_ignore,
+      nullptr, &error, nullptr, kPlayOnce));
+  openmpt_module* mod = ext ? openmpt_module_ext_get_module(ext.get()) : nullptr;
+  openmpt_module_ext_interface_interactive interactive{};
+  if (mod == nullptr || openmpt_module_set_repeat_count(mod, 0) == 0 ||
+      openmpt_module_ext_get_interface(ext.get(), LIBOPENMPT_EXT_C_INTERFACE_INTERACTIVE,
+                                       &interactive, sizeof interactive) == 0 ||
+      interactive.set_channel_volume == nullptr)
+    return -1;
+  for (int32_t c = 0; c < openmpt_module_get_num_channels(mod); ++c) {
+    if (interactive.set_channel_volume(ext.get(), c, 0.0) == 0) return -1;
+  }
+  std::vector<float> scratch(kRenderFrames);
+  uint64_t frames = 0;
+  for (int reads = 1; frames < most; ++reads) {
+    // About three quarters of a second of sound between two reports.
+    if (reads % 8 == 0 && !keep_going()) return -1;
+    const size_t got = openmpt_module_read_float_mono(mod, static_cast<int32_t>(rate),
+                                                      kRenderFrames, scratch.data());
+    if (got == 0) break;
+    frames += got;
+  }
+  return static_cast<int64_t>(std::min(frames, most));
 }
 
 // The kind reported for a module: the format of the module itself (inside a umx
@@ -80,28 +121,15 @@ class ModuleChannel : public Channel {
   ModuleChannel(std::vector<uint8_t> data, ModulePtr mod)
       : data_(std::move(data)), mod_(std::move(mod)) {}
 
-  // Renders the whole module once to count its frames, then starts a fresh copy for
-  // delivery. The count is exact because the fresh copy renders the same frames.
+  // Counts the song's frames on a copy of its own; this one, untouched, delivers them.
   bool Measure() {
-    std::vector<int16_t> scratch(kRenderFrames * 2);
     // Song-end detection stops every module libopenmpt knows; the bound only keeps a
     // pathological file (a loop song-end detection misses) from rendering for hours. The
     // longest tracker songs play well under it; a module is cut there.
-    const uint64_t maxFrames = synthesis_limit_seconds() * rate;
-    uint64_t frames = 0;
-    for (int reads = 1; frames < maxFrames; ++reads) {
-      // About three quarters of a second of sound between two calls.
-      if (reads % 8 == 0 && !keep_going()) return false;
-      const size_t got =
-          openmpt_module_read_interleaved_stereo(mod_.get(), static_cast<int32_t>(rate),
-                                                 kRenderFrames, scratch.data());
-      if (got == 0) break;
-      frames += got;
-    }
-    frames = std::min(frames, maxFrames);
-    length_bytes = frames * frame_bytes();
-    mod_ = CreateModule(data_);
-    return mod_ != nullptr;
+    const int64_t frames = CountFrames(data_, rate, synthesis_limit_seconds() * rate);
+    if (frames < 0) return false;
+    length_bytes = static_cast<uint64_t>(frames) * frame_bytes();
+    return true;
   }
 
   void read_tags(SongTags& tags) const override {
@@ -123,40 +151,22 @@ class ModuleChannel : public Channel {
       if (got == 0) ended_ = true;
       done += got;
     }
-    ToDitheredPcm16(rendered_.data(), done * 2, reinterpret_cast<int16_t*>(buffer));
-    // Should the second rendering end early, the measured length is still honoured.
+    dither_.ToPcm16(rendered_.data(), done * 2, reinterpret_cast<int16_t*>(buffer));
+    // Should the rendering end short of the counted length, the length is still honoured.
     std::memset(buffer + done * frame_bytes(), 0, (frames - done) * frame_bytes());
     delivered_ += want;
     return want;
   }
 
  private:
-  // libopenmpt's own 16-bit dither draws fresh noise on every rendering, so the same module
-  // would never give the same bytes twice. The mix is taken as float instead and dithered
-  // here (triangular, two steps peak to peak) from a generator that starts alike every time.
-  void ToDitheredPcm16(const float* in, size_t samples, int16_t* out) {
-    for (size_t i = 0; i < samples; ++i) {
-      const float noise = NextUniform() - NextUniform();
-      const float scaled = in[i] * 32768.0f + noise;
-      const float clamped = std::clamp(scaled, -32768.0f, 32767.0f);
-      out[i] = static_cast<int16_t>(std::lrint(clamped));
-    }
-  }
-
-  // Uniform in [0, 1): a 32-bit xorshift, enough for dither and the same on every run.
-  float NextUniform() {
-    dither_state_ ^= dither_state_ << 13;
-    dither_state_ ^= dither_state_ >> 17;
-    dither_state_ ^= dither_state_ << 5;
-    return static_cast<float>(dither_state_ >> 8) * (1.0f / 16777216.0f);
-  }
-
   std::vector<uint8_t> data_;
   ModulePtr mod_;
   uint64_t delivered_ = 0;
   bool ended_ = false;
   std::vector<float> rendered_;
-  uint32_t dither_state_ = 0x9E3779B9u;
+  // libopenmpt's own 16-bit dither draws fresh noise on every rendering, so the same module
+  // would never give the same bytes twice: the mix is taken as float and dithered here.
+  PcmDither dither_;
 };
 
 }  // namespace

@@ -101,6 +101,19 @@ void TakeRiffInfo(TagLib::RIFF::Info::Tag* info, SongTags& tags) {
   }
 }
 
+// FFmpeg's ASF muxer stores the year as a plain "date" attribute, not as WM/Year, which is
+// all TagLib's common view knows; other writers use "year".
+void TakeAsfYear(TagLib::ASF::Tag* tag, SongTags& tags) {
+  if (tag == nullptr || !tags.date.empty()) return;
+  for (const auto& [name, attributes] : tag->attributeListMap()) {
+    const TagLib::String key = name.upper();
+    if ((key != "DATE" && key != "YEAR") || attributes.isEmpty()) continue;
+    const std::string text = attributes.front().toString().stripWhiteSpace().to8Bit(true);
+    if (!text.empty()) tags.date = text;
+    if (key == "DATE" && !tags.date.empty()) return;  // a date says more than a year
+  }
+}
+
 // The file opened as the kind its first bytes show, for the kinds that say so plainly; null
 // for the others (MPEG audio, which has no fixed signature), which TagLib then judges by
 // name and content. A renamed file is thus read as what it is.
@@ -172,6 +185,7 @@ bool ReadFileTags(const std::string& path, SongTags& tags) {
   else
     TakeProperties(file->properties(), tags);
   TakeCover(file, tags);
+  if (auto* asf = dynamic_cast<TagLib::ASF::File*>(file)) TakeAsfYear(asf->tag(), tags);
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) tags.had_id3v1 = mpeg->hasID3v1Tag();
   return true;
 }

@@ -7,6 +7,9 @@
 // Cyrillic letter range (0xC0..0xFF, Ё and ё), or such letters and no Latin letters at all.
 // Western text does not look like that (its accented letters stand alone among Latin ones),
 // so "Café" and "Müller" stay ISO-8859-1, while "ДДТ" and "Алиса feat. DJ" read as meant.
+// Fewer than three such bytes are too few to judge by and stay ISO-8859-1. A byte-order mark
+// says the writer stored Unicode under the 8-bit mark: the text after it is read as such.
+// A field left with no letter or digit (a stray mark, a lone dash) is no text at all.
 // RIFF INFO text read from a WAV source is taken the same way unless it is valid UTF-8.
 // An ID3v1 tag written for an output is encoded the same way back, so the next reader
 // finds the same text.
@@ -15,6 +18,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 
+#include <cstring>
 #include <mutex>
 
 #include "tag_detail.h"
@@ -34,6 +38,8 @@ constexpr char16_t kCp1251High[64] = {
     0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
 };
 
+bool ValidUtf8(const TagLib::ByteVector& bytes);
+
 bool CyrillicLetterByte(unsigned char c) { return c >= 0xC0 || c == 0xA8 || c == 0xB8; }
 bool LatinLetterByte(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
@@ -49,7 +55,38 @@ bool PlainlyCyrillic(const TagLib::ByteVector& bytes) {
       if (LatinLetterByte(c)) ++latin;
     }
   }
-  return longestRun >= 3 || (cyrillic > 0 && latin == 0);
+  return longestRun >= 3 || (cyrillic >= 3 && latin == 0);
+}
+
+// Letters and digits of every script; marks, dashes, spaces and symbols are not.
+bool HasLetterOrDigit(const TagLib::String& text) {
+  for (const wchar_t u : text.toWString()) {
+    if ((u >= '0' && u <= '9') || ((u | 0x20) >= 'a' && (u | 0x20) <= 'z')) return true;
+    if (u >= 0xC0 && u <= 0x24F && u != 0xD7 && u != 0xF7) return true;  // Latin letters
+    if (u >= 0x370 && u <= 0x1FFF) return true;  // Greek, Cyrillic and the other alphabets
+    if (u >= 0x3040 && u < 0xD800) return true;  // kana and ideographs
+  }
+  return false;
+}
+
+bool StartsWith(const TagLib::ByteVector& bytes, const char* mark, unsigned size) {
+  return bytes.size() >= size && std::memcmp(bytes.data(), mark, size) == 0;
+}
+
+// The text after a byte-order mark, as the mark says; false when there is no mark.
+bool AfterByteOrderMark(const TagLib::ByteVector& bytes, TagLib::String& text) {
+  if (StartsWith(bytes, "\xEF\xBB\xBF", 3)) {
+    const TagLib::ByteVector rest = bytes.mid(3);
+    text = ValidUtf8(rest) ? TagLib::String(rest, TagLib::String::UTF8) : TagLib::String();
+    return true;
+  }
+  const bool big = StartsWith(bytes, "\xFE\xFF", 2), little = StartsWith(bytes, "\xFF\xFE", 2);
+  if (!big && !little) return false;
+  const TagLib::ByteVector rest = bytes.mid(2);
+  text = rest.size() % 2 == 0
+             ? TagLib::String(rest, big ? TagLib::String::UTF16BE : TagLib::String::UTF16LE)
+             : TagLib::String();
+  return true;
 }
 
 wchar_t FromCp1251(unsigned char c) {
@@ -127,11 +164,14 @@ class RiffInfoText final : public TagLib::RIFF::Info::StringHandler {
 }  // namespace
 
 TagLib::String DecodeEightBitText(const TagLib::ByteVector& bytes) {
-  if (!PlainlyCyrillic(bytes)) return TagLib::String(bytes, TagLib::String::Latin1);
-  std::wstring text;
-  text.reserve(bytes.size());
-  for (const char c : bytes) text.push_back(FromCp1251(static_cast<unsigned char>(c)));
-  return TagLib::String(text);
+  TagLib::String text;
+  if (!AfterByteOrderMark(bytes, text)) {
+    std::wstring wide;
+    wide.reserve(bytes.size());
+    for (const char c : bytes) wide.push_back(FromCp1251(static_cast<unsigned char>(c)));
+    text = PlainlyCyrillic(bytes) ? TagLib::String(wide) : TagLib::String(bytes, TagLib::String::Latin1);
+  }
+  return HasLetterOrDigit(text) ? text : TagLib::String();
 }
 
 TagLib::String DecodeUnknownText(const TagLib::ByteVector& bytes) {

@@ -28,10 +28,11 @@ void OnCancelSignal(int signal) {
   if (ReceivedSignal == 0) ReceivedSignal = signal;
 }
 
-// A file gets two minutes to open and start, then twice its length: at the libraries' speed
-// a song takes a small fraction of its length, so only a stuck decoder reaches this.
-constexpr double kBaseLimitSeconds = 120;
-constexpr double kLimitPerAudioSecond = 2;
+// A file gets two minutes to open (a stream without durations is decoded once to learn its
+// length), then is stopped only when it makes no progress for a minute: a long file on a
+// loaded machine goes on as long as it advances, and only a stuck decoder is stopped.
+constexpr auto kFirstWordLimit = std::chrono::seconds(120);
+constexpr auto kStillLimit = std::chrono::seconds(60);
 // How long cancelled children get to stop by themselves before they are killed.
 constexpr auto kCancelGrace = std::chrono::seconds(10);
 
@@ -41,25 +42,26 @@ struct TChild {
   int fd = -1;
   std::string scratch;      // the temporary WAV's folder
   std::string staging;      // the output's folder, beside the destination
+  int scratchLock = -1, stagingLock = -1;  // held while the folders are in use
   std::string pending;     // an incomplete line from the pipe
   std::string result;      // the child's last word: done, cancelled, failed REASON
-  Clock::time_point started;
+  Clock::time_point started, lastWord;
+  bool spoken = false;     // the child has said anything yet
   bool timedOut = false;
   bool open = true;        // the pipe has not ended yet
 };
 
-double LimitSeconds(const TJobState& job) {
-  return kBaseLimitSeconds + kLimitPerAudioSecond * std::max(0, job.lengthSeconds);
-}
-
 void TakeLine(const std::string& line, TChild& child, TJobState& job) {
   int a = 0, b = 0;
+  double seconds = 0;
   if (std::sscanf(line.c_str(), "length %d", &a) == 1) {
     job.lengthSeconds = a;
   } else if (std::sscanf(line.c_str(), "stage %d %d", &a, &b) == 2) {
     job.stage = a;
     job.percent = b;
-  } else {
+  } else if (std::sscanf(line.c_str(), "seconds %lf", &seconds) == 1) {
+    job.exactSeconds = seconds;
+  } else if (line != "alive") {
     child.result = line;
   }
 }
@@ -75,6 +77,8 @@ void ReadFrom(TChild& child, TJobState& job) {
       return;
     }
     child.pending.append(buffer, size_t(n));
+    child.spoken = true;
+    child.lastWord = Clock::now();
     size_t end;
     while ((end = child.pending.find('\n')) != std::string::npos) {
       TakeLine(child.pending.substr(0, end), child, job);
@@ -89,12 +93,16 @@ void Conclude(const TChild& child, int status, TJobState& job) {
     job.phase = TPhase::Converted;
   } else if (child.result == "cancelled") {
     job.phase = TPhase::Cancelled;
+  } else if (child.result == "skipped") {
+    job.phase = TPhase::Skipped;
+    job.reason = "skipped: " + job.plan->destination + " exists";
   } else if (child.result.rfind("failed ", 0) == 0) {
     job.phase = TPhase::Failed;
     job.reason = child.result.substr(7);
   } else if (child.timedOut) {
     job.phase = TPhase::Failed;
-    job.reason = "took longer than " + ClockText(LimitSeconds(job)) + " and was stopped";
+    job.reason = child.spoken ? "made no progress for " + ClockText(kStillLimit.count()) + " and was stopped"
+                              : "did not start within " + ClockText(kFirstWordLimit.count()) + " and was stopped";
   } else if (CancelRequested) {
     job.phase = TPhase::Cancelled;
   } else if (WIFSIGNALED(status)) {
@@ -110,9 +118,9 @@ void Conclude(const TChild& child, int status, TJobState& job) {
 
 class TBatch {
  public:
-  TBatch(const std::vector<TPlannedJob>& plan, const std::vector<std::string>& sources,
-         const TOptions& options, int jobs, TReport& report)
-      : sources_(sources), options_(options), jobs_(jobs), report_(report), states_(plan.size()) {
+  TBatch(const std::vector<TPlannedJob>& plan, const TOptions& options,
+         const TBatchSettings& settings, TReport& report)
+      : options_(options), settings_(settings), report_(report), states_(plan.size()) {
     encodes_ = options.OutputFormat != "wav";
     for (size_t i = 0; i < plan.size(); ++i) states_[i].plan = &plan[i];
     waiting_ = plan.size();
@@ -121,7 +129,7 @@ class TBatch {
   TBatchResult Run() {
     start_ = Clock::now();
     for (TJobState& job : states_) {
-      if (!job.plan->refusal.empty()) Fail(job, job.plan->refusal);
+      if (!job.plan->refusal.empty()) Fail(job, job.plan->refusal, job.plan->skipped);
     }
     while (true) {
       if (!CancelRequested) StartWhatCan();
@@ -145,9 +153,9 @@ class TBatch {
     return next_ < states_.size();
   }
 
-  // Fails a file that has not started.
-  void Fail(TJobState& job, const std::string& reason) {
-    job.phase = TPhase::Failed;
+  // Fails (or skips) a file that has not started.
+  void Fail(TJobState& job, const std::string& reason, bool skipped = false) {
+    job.phase = skipped ? TPhase::Skipped : TPhase::Failed;
     job.reason = reason;
     --waiting_;
     Count(job);
@@ -158,7 +166,7 @@ class TBatch {
   // replaces an earlier source waits until that source is converted.
   void StartWhatCan() {
     AnyWaiting();
-    for (size_t i = next_; i < states_.size() && children_.size() < size_t(jobs_); ++i) {
+    for (size_t i = next_; i < states_.size() && children_.size() < size_t(settings_.jobs); ++i) {
       TJobState& job = states_[i];
       if (job.phase != TPhase::Waiting) continue;
       bool ready = true;
@@ -167,7 +175,7 @@ class TBatch {
         if (phase == TPhase::Waiting || phase == TPhase::Running) ready = false;
         else if (phase != TPhase::Converted && job.phase == TPhase::Waiting)
           Fail(job, "its output " + job.plan->destination + " would replace " +
-                        sources_[earlier] + ", which was not converted");
+                        states_[earlier].plan->source + ", which was not converted");
       }
       if (ready && job.phase == TPhase::Waiting) Start(i);
     }
@@ -175,17 +183,27 @@ class TBatch {
 
   void Start(size_t index) {
     TJobState& job = states_[index];
+    // Another run over the same files (or the user) may have made the output meanwhile.
+    struct stat info;
+    if (!settings_.overwrite && lstat(job.plan->destination.c_str(), &info) == 0) {
+      Fail(job, "skipped: " + job.plan->destination + " exists", true);
+      return;
+    }
     const std::string folder = FolderOf(job.plan->destination);
     TChild child;
     child.index = index;
-    if (!options_.OutputFolder.empty()) MakeFolders(options_.OutputFolder);
-    if (!MakeStaging(folder, child.staging)) {
+    // The output folder, and below it the mirrored subfolders, are made as needed.
+    if (!options_.OutputFolder.empty()) MakeFolders(folder);
+    if (!MakeStaging(folder, child.staging, child.stagingLock)) {
       Fail(job, "cannot write to " + folder + ": " + ErrorText(errno));
       return;
     }
-    if (!MakeScratch(child.scratch)) {
-      RemoveStaging(child.staging);
-      Fail(job, "cannot make a temporary folder: " + ErrorText(errno));
+    if (!MakeStaging(settings_.tempFolder, child.scratch, child.scratchLock)) {
+      const int error = errno;
+      RemoveFolders(child);
+      Fail(job, error == ENOSPC || error == EDQUOT ? "cannot write to temp: " + ErrorText(error)
+                                                   : "cannot make a temporary folder in " +
+                                                         settings_.tempFolder + ": " + ErrorText(error));
       return;
     }
     int fds[2];
@@ -199,9 +217,13 @@ class TBatch {
     const pid_t pid = fork();
     if (pid == 0) {
       close(fds[0]);
-      for (const TChild& other : children_) close(other.fd);
+      for (const TChild& other : children_) {
+        close(other.fd);
+        close(other.scratchLock);
+        close(other.stagingLock);
+      }
       RunChildJob(job.plan->source, job.plan->destination, child.scratch, child.staging, options_,
-                  fds[1]);
+                  settings_.overwrite, fds[1]);
     }
     close(fds[1]);
     if (pid < 0) {
@@ -213,16 +235,20 @@ class TBatch {
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
     child.pid = pid;
     child.fd = fds[0];
-    child.started = Clock::now();
+    child.started = child.lastWord = Clock::now();
     job.phase = TPhase::Running;
     --waiting_;
     children_.push_back(std::move(child));
     Refresh(true);
   }
 
-  static void RemoveFolders(const TChild& child) {
+  static void RemoveFolders(TChild& child) {
     RemoveStaging(child.scratch);
     RemoveStaging(child.staging);
+    for (int* lock : {&child.scratchLock, &child.stagingLock}) {
+      if (*lock >= 0) close(*lock);
+      *lock = -1;
+    }
   }
 
   static void MakeFolders(const std::string& folder) {
@@ -288,8 +314,8 @@ class TBatch {
       cancelDeadline_ = now + kCancelGrace;
     }
     for (TChild& child : children_) {
-      const double seconds = std::chrono::duration<double>(now - child.started).count();
-      const bool overTime = seconds > LimitSeconds(states_[child.index]);
+      const bool overTime = child.spoken ? now - child.lastWord > kStillLimit
+                                         : now - child.started > kFirstWordLimit;
       const bool overGrace = cancelSent_ && now > cancelDeadline_;
       if ((overTime || overGrace) && !child.timedOut) {
         child.timedOut = overTime && !cancelSent_;
@@ -337,15 +363,16 @@ class TBatch {
   void Count(const TJobState& job) {
     if (job.phase == TPhase::Converted) {
       ++counts_.converted;
-      counts_.audioSecondsDone += std::max(0, job.lengthSeconds);
+      counts_.audioSecondsDone += job.exactSeconds >= 0 ? job.exactSeconds
+                                                        : std::max(0, job.lengthSeconds);
     }
+    counts_.skipped += job.phase == TPhase::Skipped;
     counts_.failed += job.phase == TPhase::Failed;
     counts_.cancelled += job.phase == TPhase::Cancelled;
   }
 
-  const std::vector<std::string>& sources_;
   const TOptions& options_;
-  const int jobs_;
+  const TBatchSettings& settings_;
   TReport& report_;
   std::vector<TJobState> states_;
   std::list<TChild> children_;
@@ -376,7 +403,7 @@ void InstallCancelHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-TBatchResult RunBatch(const std::vector<TPlannedJob>& plan, const std::vector<std::string>& sources,
-                      const TOptions& options, int jobs, TReport& report) {
-  return TBatch(plan, sources, options, jobs, report).Run();
+TBatchResult RunBatch(const std::vector<TPlannedJob>& plan, const TOptions& options,
+                      const TBatchSettings& settings, TReport& report) {
+  return TBatch(plan, options, settings, report).Run();
 }

@@ -17,7 +17,13 @@ struct TBatchResult {
 // Installs the handlers that turn Ctrl+C (and SIGTERM, SIGHUP) into a cancel of the batch.
 void InstallCancelHandlers();
 
+struct TBatchSettings {
+  int jobs = 1;             // files converted at once
+  std::string tempFolder;   // where the temporary WAVs go
+  bool overwrite = false;   // an output that appeared meanwhile is replaced all the same
+};
+
 // Converts every job not refused, at most `jobs` at once, reporting as it goes. A child that
-// crashes or runs past its time limit fails its file only.
-TBatchResult RunBatch(const std::vector<TPlannedJob>& plan, const std::vector<std::string>& sources,
-                      const TOptions& options, int jobs, TReport& report);
+// crashes or stops making progress fails its file only.
+TBatchResult RunBatch(const std::vector<TPlannedJob>& plan, const TOptions& options,
+                      const TBatchSettings& settings, TReport& report);

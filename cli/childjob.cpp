@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -47,22 +48,36 @@ void Send(const std::string& line) {
   }
 }
 
+// What the parent has been told last.
+struct TSent {
+  int stage = -1, percent = -1;
+  int length = 0;    // whole seconds
+  int position = 0;  // the engine's position in the source, whole seconds
+  std::chrono::steady_clock::time_point at{};
+};
+
 // Called by the engine between two passes; headless it is the only pass hook, so nothing
 // sleeps.
-void AfterPass(int& sentStage, int& sentPercent, int& sentLength) {
+void AfterPass(TSent& sent) {
   const int stage = ConvFunc.Stage;
-  if (sentLength == 0 && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
+  if (sent.length == 0 && (stage == STAGE_DECODING || stage == STAGE_REMIXING) &&
       ConvFunc.CurrentLength > 0) {
-    sentLength = ConvFunc.CurrentLength;
-    Send("length " + std::to_string(sentLength));
+    sent.length = ConvFunc.CurrentLength;
+    Send("length " + std::to_string(sent.length));
   }
-  const int percent = ConvFunc.CurrentProgress < 0 ? 0 : ConvFunc.CurrentProgress > 100 ? 100
-                                                                  : ConvFunc.CurrentProgress;
-  if (stage != sentStage || percent != sentPercent) {
+  const int percent = std::clamp(int(ConvFunc.CurrentProgress), 0, 100);
+  const auto now = std::chrono::steady_clock::now();
+  if (stage != sent.stage || percent != sent.percent) {
     Send("stage " + std::to_string(stage) + " " + std::to_string(percent));
-    sentStage = stage;
-    sentPercent = percent;
+    sent.stage = stage;
+    sent.percent = percent;
+    sent.at = now;
+  } else if (ConvFunc.CurrentPosition != sent.position && now - sent.at > std::chrono::seconds(2)) {
+    // A long file moves through one percent slowly; the parent must still see it move.
+    Send("alive");
+    sent.at = now;
   }
+  sent.position = ConvFunc.CurrentPosition;
   if (CancelRequested) ConvFunc.Stage = STAGE_CANCEL;
 }
 
@@ -82,28 +97,58 @@ bool LacksRoom(const std::string& folder, off_t bytes) {
   return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
-bool OpensAsAudio(const std::string& source) {
+// The length of a file the audio layer opens, exact to the sample; -1 when none opens it
+// (`whyNot` then says why, in words), 0 when the layer cannot be started (nothing is then
+// blamed on the file).
+double SecondsOf(const std::string& path, std::string* whyNot = nullptr) {
   audio_set_config(1, 10);
   TAudioLibrary library(-1, 44100, 0x100);
-  if (!library.Ready()) return true;  // cannot tell; do not blame the file
-  TSourceHandle handle(OpenSource(source, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
-  return bool(handle);
+  if (!library.Ready()) return 0;
+  TSourceHandle handle(OpenSource(path, AUDIO_FLAG_UNICODE, AUDIO_FLAG_UNICODE));
+  if (!handle) {
+    if (whyNot) *whyNot = OpenErrorText(audio_error_get(), audio_error_detail());
+    return -1;
+  }
+  return audio_bytes_to_seconds(handle.Get(), audio_get_length(handle.Get()));
+}
+
+// The rate and channel count of the temporary WAV for this output format.
+off_t WavBytesPerSecond(const TOptions& o) {
+  const std::string& f = o.OutputFormat;
+  const auto rate = f == "wav"    ? o.WAVFreq
+                    : f == "mp3"  ? o.MP3Freq
+                    : f == "wma"  ? 44100
+                    : f == "flac" ? o.FLACFreq
+                    : f == "opus" ? 48000
+                                  : o.OGGFreq;
+  const auto channels = f == "wav"    ? o.WAVNumChannels
+                        : f == "mp3"  ? o.MP3NumChannels
+                        : f == "wma"  ? 2
+                        : f == "flac" ? o.FLACNumChannels
+                        : f == "opus" ? o.OpusNumChannels
+                                      : o.OGGNumChannels;
+  return off_t(std::clamp(int(rate), 8000, 48000)) * std::clamp(int(channels), 1, 2) * 2;
 }
 
 // Why a conversion that returned no output failed, in words. Both folders still exist.
 std::string Diagnose(const std::string& source, const std::string& destination,
                      const std::string& scratch, const std::string& staging,
-                     const std::string& format, int lastStage, int lengthSeconds) {
+                     const TOptions& options, int lastStage) {
   if (access(source.c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
-  // The temporary WAV is the largest file of a conversion: at most 48000 Hz stereo. An
-  // encoded output takes far less.
-  const off_t wavBytes = off_t(std::max(lengthSeconds, 5)) * 48000 * 4;
-  if (LacksRoom(scratch, wavBytes)) return "cannot write to " + FolderOf(scratch) + ": " + ErrorText(ENOSPC);
-  if (LacksRoom(staging, format == "wav" ? wavBytes : wavBytes / 4))
+  if (ConvFunc.DecodeResult == DECODE_NO_AUDIO) return "plays for no time";
+  // The engine looks for room before it writes anything, so the length may never have been
+  // told: it is measured here, the way the engine measures it.
+  std::string whyNot;
+  const double seconds = SecondsOf(source, &whyNot);
+  if (seconds < 0) return whyNot.empty() ? std::string("not an audio file") : whyNot;
+  // The temporary WAV is the largest file of a conversion; an encoded output takes far less,
+  // but a lossless one (WAV, FLAC) about as much.
+  const off_t wavBytes = off_t(std::max(seconds, 1.0) * double(WavBytesPerSecond(options))) + 4096;
+  if (LacksRoom(scratch, wavBytes)) return "cannot write to temp: " + ErrorText(ENOSPC);
+  const bool lossless = options.OutputFormat == "wav" || options.OutputFormat == "flac";
+  if (LacksRoom(staging, lossless ? wavBytes : wavBytes / 4))
     return "cannot write to " + FolderOf(destination) + ": " + ErrorText(ENOSPC);
-  const bool lengthKnown = lengthSeconds > 0;
-  if (!lengthKnown && !OpensAsAudio(source)) return "not an audio file";
-  if (lastStage >= STAGE_MP3 && lastStage <= STAGE_WMA) return "the encoder failed";
+  if (IsEncodingStage(lastStage)) return "the encoder failed";
   return "cannot be decoded";
 }
 
@@ -111,7 +156,7 @@ std::string Diagnose(const std::string& source, const std::string& destination,
 
 void RunChildJob(const std::string& source, const std::string& destination,
                  const std::string& scratch, const std::string& staging, const TOptions& options,
-                 int reportFd) {
+                 bool overwrite, int reportFd) {
   ReportFd = reportFd;
   const pid_t parent = getppid();
   // A parent that dies (killed, not cancelled) takes its running conversions with it.
@@ -121,9 +166,8 @@ void RunChildJob(const std::string& source, const std::string& destination,
   SetTemporaryWavPath(scratch + "/decoded.wav");
   const std::string staged = staging + "/output." + options.OutputFormat;
   ConvFunc.Options = options;
-  int sentStage = -1, sentPercent = -1;
-  int sentLength = 0;  // seconds
-  EngineHooks.ProcessEvents = [&] { AfterPass(sentStage, sentPercent, sentLength); };
+  TSent sent;
+  EngineHooks.ProcessEvents = [&] { AfterPass(sent); };
   EngineHooks.Sleep = nullptr;
 
   std::string result;
@@ -132,12 +176,17 @@ void RunChildJob(const std::string& source, const std::string& destination,
     if (CancelRequested) {
       result = "cancelled";
     } else if (!converted) {
-      result = "failed " + Diagnose(source, destination, scratch, staging, options.OutputFormat,
-                                    sentStage, sentLength);
-    } else if (!MoveReplacing(staged, destination)) {
-      result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
+      result = "failed " + Diagnose(source, destination, scratch, staging, options, sent.stage);
     } else {
-      result = "done";
+      // Measured before it leaves the private folder: the summary counts exact lengths.
+      const double seconds = SecondsOf(staged);
+      if (seconds >= 0) Send("seconds " + std::to_string(seconds));
+      if (overwrite ? MoveReplacing(staged, destination) : MoveWithoutReplacing(staged, destination))
+        result = "done";
+      else if (errno == EEXIST)
+        result = "skipped";
+      else
+        result = "failed cannot write to " + FolderOf(destination) + ": " + ErrorText(errno);
     }
   } catch (const EAbort&) {
     result = "cancelled";

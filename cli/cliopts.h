@@ -26,7 +26,15 @@ struct TCliRequest {
   std::optional<int> channels;
   std::optional<int> bitrate;
   std::optional<int> vbrQuality;
+  std::optional<int> level;             // FLAC compression level
   bool deleteSources = false;
+
+  // What happens to an output that exists and was not written by this run.
+  enum class TExisting { Report, Overwrite, SkipSilently };
+  TExisting existing = TExisting::Report;
+  bool dryRun = false;
+  bool nulSeparated = false;             // --from lists are separated by NUL bytes
+  std::string tempFolder;                // empty: the program's temp/, then $TMPDIR
 };
 
 // Parses argv. On a usage error returns false with `error` saying what is wrong, in one line
@@ -37,8 +45,8 @@ bool ParseCommandLine(int argc, char** argv, TCliRequest& request, std::string& 
 // `error` when a value does not fit the output format (a rate WMA does not take, ...).
 bool ApplyOverrides(const TCliRequest& request, TOptions& options, std::string& error);
 
-// The format the job driver will write for these settings: anything not wav, mp3 or wma
-// is Ogg Vorbis.
+// The format the job driver will write for these settings: anything not wav, mp3, wma, flac
+// or opus is Ogg Vorbis.
 std::string EffectiveFormat(const TOptions& options);
 
 extern const char* const kUsageText;

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "batch.h"
@@ -16,9 +18,12 @@
 #include "main/econverterror.h"
 #include "main/mainfunc.h"
 #include "main/config.h"
+#include "main/paths.h"
 #include "plan.h"
 #include "report.h"
+#include "screentext.h"
 #include "sourcelist.h"
+#include "staging.h"
 
 namespace {
 
@@ -52,6 +57,57 @@ bool ReadSettings(const std::string& configFile, std::string& error) {
   return true;
 }
 
+// A folder the batch writes into, looked at once before anything runs, so that a bad one
+// gives one clear line instead of one failure per file. With `mayBeMade` it may be missing
+// (the batch makes it): then the nearest folder above it that exists must be writable.
+bool CheckFolder(const std::string& folder, bool mayBeMade, std::string& error) {
+  struct stat info;
+  std::string existing = folder;
+  while (stat(existing.c_str(), &info) != 0) {
+    if (errno != ENOENT) {
+      error = "cannot write to " + folder + ": " + ErrorText(errno);
+      return false;
+    }
+    if (!mayBeMade) {
+      error = folder + ": no such folder";
+      return false;
+    }
+    const auto slash = existing.find_last_of('/', existing.find_last_not_of('/'));
+    existing = slash == std::string::npos ? "." : slash == 0 ? "/" : existing.substr(0, slash);
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    error = existing == folder ? folder + ": not a folder"
+                               : "cannot make " + folder + ": " + existing + " is not a folder";
+    return false;
+  }
+  if (access(existing.c_str(), W_OK | X_OK) != 0) {
+    error = "cannot write to " + folder + ": " + ErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+// The help, with the kinds a walk takes from the one list the walk uses, wrapped at 80.
+std::string HelpText() {
+  std::string text = kUsageText;
+  const std::string mark = "%EXTENSIONS%";
+  const size_t at = text.find(mark);
+  if (at == std::string::npos) return text;
+  std::string list;
+  size_t column = at - (text.rfind('\n', at) + 1);
+  for (const std::string& extension : SourceExtensions()) {
+    const std::string word = (list.empty() ? "" : ", ") + extension;
+    if (column + word.size() + 1 > 80) {
+      list += ",\n" + extension;
+      column = extension.size();
+    } else {
+      list += word;
+      column += word.size();
+    }
+  }
+  return text.replace(at, mark.size(), list);
+}
+
 // The cores this process may run on (taskset and cpusets included), not all of the machine's.
 int DefaultJobs() {
   cpu_set_t set;
@@ -63,11 +119,12 @@ int DefaultJobs() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseUtf8Characters();
   TCliRequest request;
   std::string error;
   if (!ParseCommandLine(argc, argv, request, error)) return UsageError(error);
   if (request.action == TCliRequest::TAction::Help) {
-    std::fputs(kUsageText, stdout);
+    std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
   if (request.action == TCliRequest::TAction::Version) {
@@ -82,19 +139,61 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> paths = request.paths;
   for (const std::string& list : request.fromLists) {
-    if (!ReadPathList(list, paths, error)) return UsageError(error);
+    if (!ReadPathList(list, request.nulSeparated, paths, error)) return UsageError(error);
   }
-  TSourceList sources;
-  for (const std::string& path : paths) AddSourcePath(path, request.recurse, sources);
 
+  const bool skipSilently = request.existing == TCliRequest::TExisting::SkipSilently;
   const bool live = isatty(STDOUT_FILENO) == 1;
-  TReport report(live, request.quiet, EffectiveFormat(options) != "wav");
+  TReport report(live, request.quiet, EffectiveFormat(options) != "wav", skipSilently);
+  if (!options.OutputFolder.empty() &&
+      !CheckFolder(options.OutputFolder, true, error)) {
+    report.Error(error);
+    return 1;
+  }
+  const std::string temp = TemporaryFolder(request.tempFolder);
+  if (!request.tempFolder.empty() && !CheckFolder(temp, false, error)) {
+    report.Error("--temp: " + error);
+    return 1;
+  }
+
+  TSourceList sources;
+  struct stat outputInfo;
+  if (!options.OutputFolder.empty() && stat(options.OutputFolder.c_str(), &outputInfo) == 0)
+    sources.notEntered.insert({outputInfo.st_dev, outputInfo.st_ino});
+  for (const std::string& path : paths) AddSourcePath(path, request.recurse, sources);
   for (const TSourceProblem& problem : sources.problems) report.Problem(problem.path, problem.reason);
 
+  TPlanInput input;
+  input.sources = sources.files;
+  input.subfolders = sources.subfolders;
+  input.overwrite = request.existing == TCliRequest::TExisting::Overwrite;
+  const std::vector<TPlannedJob> plan = PlanJobs(input, options);
+
+  if (request.dryRun) {
+    size_t skipped = 0, refused = 0;
+    for (const TPlannedJob& job : plan) {
+      report.Planned(job);
+      skipped += job.skipped;
+      refused += !job.refusal.empty() && !job.skipped;
+    }
+    report.DrySummary(plan.size() - skipped - refused, skipped, refused + sources.problems.size());
+    const bool clean = refused + sources.problems.size() == 0 && (skipped == 0 || skipSilently);
+    return clean ? 0 : 1;
+  }
+
+  // What killed runs left beside the outputs and in the temporary folders; the folders of
+  // runs still going stay.
+  const char* tmp = std::getenv("TMPDIR");
+  std::set<std::string> leftoverPlaces{temp, ProgramDir() + "temp", tmp && *tmp ? tmp : "/tmp"};
+  for (const TPlannedJob& job : plan) leftoverPlaces.insert(FolderOf(job.destination));
+  for (const std::string& place : leftoverPlaces) RemoveStaleStaging(place);
+
   InstallCancelHandlers();
-  const std::vector<TPlannedJob> plan = PlanJobs(sources.files, options);
-  const TBatchResult result = RunBatch(plan, sources.files, options,
-                                       request.jobs > 0 ? request.jobs : DefaultJobs(), report);
+  TBatchSettings settings;
+  settings.jobs = request.jobs > 0 ? request.jobs : DefaultJobs();
+  settings.tempFolder = temp;
+  settings.overwrite = input.overwrite;
+  const TBatchResult result = RunBatch(plan, options, settings, report);
   TTotals totals = result.totals;
   totals.failed += sources.problems.size();
   report.Summary(totals, result.interruptedBy != 0, result.notStarted);
@@ -104,5 +203,6 @@ int main(int argc, char** argv) {
     signal(result.interruptedBy, SIG_DFL);
     raise(result.interruptedBy);
   }
-  return totals.failed + totals.cancelled == 0 ? 0 : 1;
+  const size_t skipsReported = skipSilently ? 0 : totals.skipped;
+  return totals.failed + totals.cancelled + skipsReported == 0 ? 0 : 1;
 }

@@ -25,14 +25,17 @@ std::string Joined(const std::string& folder, const std::string& name) {
   return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-void AddFile(const std::string& path, TSourceList& list) {
+void AddFile(const std::string& path, const std::string& subfolder, TSourceList& list) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !list.seen.insert({info.st_dev, info.st_ino}).second)
     return;
   list.files.push_back(path);
+  list.subfolders.push_back(subfolder);
 }
 
-void WalkFolder(const std::string& folder, bool recurse, TSourceList& list) {
+// `subfolder` is the way from the named folder down to `folder`.
+void WalkFolder(const std::string& folder, const std::string& subfolder, bool recurse,
+                TSourceList& list) {
   DirPtr dir(opendir(folder.c_str()));
   if (!dir) {
     list.problems.push_back({folder, ErrorText(errno)});
@@ -44,26 +47,41 @@ void WalkFolder(const std::string& folder, bool recurse, TSourceList& list) {
   }
   dir.reset();
   std::sort(names.begin(), names.end());  // byte order, the same on every machine
+  const size_t before = list.files.size();
+  bool subfoldersSeen = false;
   for (const std::string& name : names) {
     const std::string path = Joined(folder, name);
     struct stat info;
     if (lstat(path.c_str(), &info) != 0) continue;
     if (S_ISDIR(info.st_mode)) {
-      if (recurse) WalkFolder(path, recurse, list);
+      if (list.notEntered.count({info.st_dev, info.st_ino}) > 0) continue;
+      subfoldersSeen = true;
+      if (recurse) WalkFolder(path, subfolder + name + "/", recurse, list);
       continue;
     }
     // A link to a file counts as the file.
     if (S_ISLNK(info.st_mode) && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
       continue;
-    if (S_ISREG(info.st_mode) && HasSourceExtension(name)) AddFile(path, list);
+    if (S_ISREG(info.st_mode) && HasSourceExtension(name)) AddFile(path, subfolder, list);
   }
+  if (!recurse && subfoldersSeen && list.files.size() == before)
+    list.problems.push_back({folder, "holds only subfolders; use -r"});
 }
 
 }  // namespace
 
+const std::vector<std::string>& SourceExtensions() {
+  // Every kind the openers read; a walk takes nothing else, so notes, covers and playlists
+  // beside the music are never reported as failures.
+  static const std::vector<std::string> extensions = {
+      "mp3", "wav", "ogg", "wma", "flac", "opus", "oga", "m4a", "aac", "aif", "aiff",
+      "wv",  "mka", "mid", "midi", "xm", "umx", "mod", "it",  "s3m", "mtm"};
+  return extensions;
+}
+
 bool HasSourceExtension(const std::string& name) {
-  static const std::set<std::string> extensions = {"mp3", "wav", "ogg", "wma", "mid", "xm",
-                                                   "umx", "mod", "it",  "s3m", "mtm"};
+  static const std::set<std::string> extensions(SourceExtensions().begin(),
+                                                SourceExtensions().end());
   const auto dot = name.rfind('.');
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
   return extensions.count(Lower(name.substr(dot + 1))) > 0;
@@ -74,16 +92,17 @@ void AddSourcePath(const std::string& path, bool recurse, TSourceList& list) {
   if (stat(path.c_str(), &info) != 0) {
     list.problems.push_back({path, ErrorText(errno)});
   } else if (S_ISDIR(info.st_mode)) {
-    WalkFolder(path, recurse, list);
+    WalkFolder(path, "", recurse, list);
   } else if (!S_ISREG(info.st_mode)) {
     // A pipe or a device would block or never end.
     list.problems.push_back({path, "not a regular file"});
   } else {
-    AddFile(path, list);
+    AddFile(path, "", list);
   }
 }
 
-bool ReadPathList(const std::string& file, std::vector<std::string>& paths, std::string& error) {
+bool ReadPathList(const std::string& file, bool nulSeparated, std::vector<std::string>& paths,
+                  std::string& error) {
   InputPtr in(file == "-" ? stdin : std::fopen(file.c_str(), "rb"));
   if (!in) {
     error = "cannot read the list " + file + ": " + ErrorText(errno);
@@ -91,13 +110,14 @@ bool ReadPathList(const std::string& file, std::vector<std::string>& paths, std:
   }
   std::string line;
   int c;
+  const int separator = nulSeparated ? '\0' : '\n';
   auto take = [&] {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!nulSeparated && !line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) paths.push_back(line);
     line.clear();
   };
   while ((c = std::fgetc(in.get())) != EOF) {
-    if (c == '\n') take();
+    if (c == separator) take();
     else line.push_back(char(c));
   }
   take();

@@ -16,18 +16,30 @@ struct TSourceProblem {
 
 struct TSourceList {
   std::vector<std::string> files;          // in batch order, each file once
+  // For each file, the folder between the folder named on the command line and the file
+  // ("" for a file named itself or lying directly in the named folder), with a final "/".
+  std::vector<std::string> subfolders;
   std::vector<TSourceProblem> problems;    // paths that gave no file
   std::set<std::pair<dev_t, ino_t>> seen;  // the same file named twice is converted once
+  // A folder a walk does not enter: the output folder, when it lies inside a walked one,
+  // holds outputs (of earlier runs too), never sources.
+  std::set<std::pair<dev_t, ino_t>> notEntered;
 };
 
 // True for the extensions the converter reads (any letter case).
 bool HasSourceExtension(const std::string& name);
+// Those extensions, in lower case, in the order the help names them.
+const std::vector<std::string>& SourceExtensions();
 
 // Adds `path`: a file as it is (the openers decide whether it is audio), a folder by its
 // files with a source extension, sorted by name, hidden entries left out; with `recurse`
-// its subfolders too (symbolic links to folders are not followed, so no walk loops).
+// its subfolders too (symbolic links to folders are not followed, so no walk loops). A
+// folder walked without `recurse` that holds no source but subfolders is a problem: the
+// user most likely forgot -r.
 void AddSourcePath(const std::string& path, bool recurse, TSourceList& list);
 
-// Reads one path per line from `file` ("-": standard input). Empty lines are skipped and a
-// carriage return before the line feed is dropped. False with `error` when it cannot be read.
-bool ReadPathList(const std::string& file, std::vector<std::string>& paths, std::string& error);
+// Reads one path per line from `file` ("-": standard input), or with `nulSeparated` one path
+// per NUL-ended entry. Empty entries are skipped and a carriage return before a line feed
+// is dropped. False with `error` when it cannot be read.
+bool ReadPathList(const std::string& file, bool nulSeparated, std::vector<std::string>& paths,
+                  std::string& error);

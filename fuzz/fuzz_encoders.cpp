@@ -1,5 +1,5 @@
-// Encodes a fuzzed temporary WAV with one of the three encoders. The first byte picks the
-// encoder (low two bits) and the settings (VBR, quality, bitrate); the rest is the WAV.
+// Encodes a fuzzed temporary WAV with one of the five encoders. The first byte picks the
+// encoder (modulo 5) and the settings (VBR, quality, bitrate); the rest is the WAV.
 // Checks: a failed encoding leaves no file behind, a successful one leaves its output.
 #include <unistd.h>
 
@@ -26,10 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.MP3Quality = settings.OGGQuality = quality;
   settings.WMAQuality = 1 + quality % 5;
   settings.MP3Bitrate = settings.OGGBitrate = settings.WMABitrate = bitrate;
+  settings.FLACLevel = quality - 1;
+  settings.OpusUseVBR = vbr;
+  settings.OpusBitrate = bitrate;
 
   bool ok = false;
   std::string output;
-  switch (choice % 3) {
+  switch (choice % 5) {
     case 0:
       output = folder + "out.mp3";
       ok = ConvFunc.EncodeMP3(wav, output, settings) == 0;
@@ -38,9 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       output = folder + "out.ogg";
       ok = ConvFunc.EncodeOGG(wav, output, settings) == 1;
       break;
-    default:
+    case 2:
       output = folder + "out.wma";
       ok = ConvFunc.EncodeWMA(wav, output, settings) == 0;
+      break;
+    case 3:
+      output = folder + "out.flac";
+      ok = ConvFunc.EncodeFLAC(wav, output, settings) == 0;
+      break;
+    default:
+      output = folder + "out.opus";
+      ok = ConvFunc.EncodeOpus(wav, output, settings) == 0;
       break;
   }
   size_t others = 0;

@@ -99,13 +99,16 @@ int main(int argc, char** argv) {
   changed.Delete = true;
   changed.OGGUseVBR = true;
   ok &= WriteAll(root + "config/changed", BuildConfigText(changed, false));
+  changed.FLACLevel = 8;
+  changed.OpusUseVBR = false;
+  ok &= WriteAll(root + "config/flacopus", BuildConfigText(changed, false));
 
   // Encoder seeds: every encoder, mono and stereo WAVs at usual rates.
   const struct {
     uint32_t rate;
     uint16_t chans;
-  } shapes[] = {{8000, 1}, {22050, 2}, {48000, 2}};
-  for (char encoder = 0; encoder < 3; ++encoder) {
+  } shapes[] = {{8000, 1}, {22050, 2}, {44100, 2}, {48000, 2}};
+  for (char encoder = 0; encoder < 5; ++encoder) {
     for (const auto& shape : shapes) {
       const std::string name = root + "encoders/" + std::to_string(encoder) + "-" +
                                std::to_string(shape.rate) + "-" + std::to_string(shape.chans);

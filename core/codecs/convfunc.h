@@ -15,9 +15,16 @@ enum : int32_t {
   STAGE_MP3 = 3,
   STAGE_OGG = 4,
   STAGE_WMA = 5,
+  STAGE_FLAC = 6,
+  STAGE_OPUS = 7,
   STAGE_FINISHED = 10,
   STAGE_CANCEL = 30,
 };
+
+// True while an encoder turns the temporary WAV into the output.
+inline bool IsEncodingStage(int32_t stage) { return stage >= STAGE_MP3 && stage <= STAGE_OPUS; }
+// DecodeToWAV's result for a source that holds no audio at all.
+constexpr int32_t DECODE_NO_AUDIO = -4;
 
 class TConvFunc {
  public:
@@ -39,21 +46,32 @@ class TConvFunc {
   // seconds MeasureTotalLength counted for it, so a finished batch still stands at 100 %.
   void CountAsDone(const std::string& path);
   // 1 done; -1 library refused; -2 source not opened, no mixer, or the source failed while
-  // decoded; -3 destination not created.
+  // decoded; -3 destination not created; DECODE_NO_AUDIO the source plays for no time (no
+  // output is made).
   int32_t DecodeToWAV(const std::string& source, const std::string& destination,
                       TOptions settings, int mode);
+  // What the last DecodeToWAV returned; 0 while it runs and after a cancel.
+  int32_t DecodeResult = 0;
   // 0 done; -1 library refused; -2 temporary WAV not accepted; -3 files or LAME not set up.
   int32_t EncodeMP3(const std::string& wav, const std::string& destination, TOptions settings);
   // 1 done; -1 WAV not opened, encoder refused or library refused; -2 destination not created.
   int32_t EncodeOGG(const std::string& wav, const std::string& destination, TOptions settings);
   // 0 done; -1 any failure.
   int32_t EncodeWMA(const std::string& wav, const std::string& destination, TOptions settings);
+  // 0 done; -1 settings refused or WAV not usable; -2 destination not created or not
+  // written whole; -3 the encoder failed.
+  int32_t EncodeFLAC(const std::string& wav, const std::string& destination, TOptions settings);
+  int32_t EncodeOpus(const std::string& wav, const std::string& destination, TOptions settings);
 
   // Throws EAbort when a cancel has been requested.
   void CheckCancel() const;
   // Moves CurrentPosition, TotalPosition, CurrentProgress and TotalProgress for a pass that
   // has reached `position` whole seconds, from the batch position `base`.
   void UpdateCounters(int32_t base, int32_t position);
+
+ private:
+  int32_t DecodeSource(const std::string& source, const std::string& destination,
+                       const TOptions& settings, int mode);
 };
 
 extern TConvFunc ConvFunc;

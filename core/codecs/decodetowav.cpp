@@ -30,6 +30,8 @@ void MixerFormat(const TOptions& settings, int mode, uint32_t& rate, uint32_t& c
     case 0: rate = settings.WAVFreq, channels = settings.WAVNumChannels; break;
     case 1: rate = settings.MP3Freq, channels = settings.MP3NumChannels; break;
     case 2: rate = settings.OGGFreq, channels = settings.OGGNumChannels; break;
+    case 4: rate = settings.FLACFreq, channels = settings.FLACNumChannels; break;
+    case 5: rate = 48000, channels = settings.OpusNumChannels; break;  // Opus has one rate
     default: rate = 44100, channels = 2; break;
   }
 }
@@ -72,6 +74,13 @@ bool WriteSizeField(FILE* f, long offset, uint64_t value) {
 
 int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& destination,
                                TOptions settings, int mode) {
+  DecodeResult = 0;
+  DecodeResult = DecodeSource(source, destination, settings, mode);
+  return DecodeResult;
+}
+
+int32_t TConvFunc::DecodeSource(const std::string& source, const std::string& destination,
+                                const TOptions& settings, int mode) {
   SourceTags = SongTags();
   audio_set_config(1, 0);
   TAudioLibrary library(0, 44100, 0);
@@ -88,6 +97,10 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   TSourceHandle mixer(mixer_create(rate, channels, AUDIO_FLAG_DECODE | AUDIO_FLAG_MIXER_END));
   // A mixer without its source would deliver nothing and the WAV would be empty.
   if (!mixer || !mixer_add_channel(mixer.Get(), input.Get(), 0)) return -2;
+
+  // A source that plays for no time (a module that ends before its first row, an MP3 whose
+  // gapless trims leave nothing) would make a WAV of a header alone: no conversion at all.
+  if (audio_get_length(mixer.Get()) == 0) return DECODE_NO_AUDIO;
 
   // The WAV's exact size is known now: when it cannot fit, the conversion fails before a
   // byte is written instead of after filling the disk.
@@ -133,6 +146,7 @@ int32_t TConvFunc::DecodeToWAV(const std::string& source, const std::string& des
   if (!written || std::fflush(file.get()) != 0) return -3;
   const long length = std::ftell(file.get());
   if (length < static_cast<long>(kWavHeaderBytes)) return -3;
+  if (length == static_cast<long>(kWavHeaderBytes)) return DECODE_NO_AUDIO;
   const uint64_t total = static_cast<uint64_t>(length);
   if (!WriteSizeField(file.get(), 4, total - 8) ||
       !WriteSizeField(file.get(), 40, total - kWavHeaderBytes))

@@ -33,3 +33,10 @@ TOptions FirstRunOptions() {
   o.WMAQuality = 4;
   return o;
 }
+
+bool FlacOpusAtDefaults(const TOptions& o) {
+  const TOptions d;
+  return o.FLACFreq == d.FLACFreq && o.FLACNumChannels == d.FLACNumChannels &&
+         o.FLACLevel == d.FLACLevel && o.OpusNumChannels == d.OpusNumChannels &&
+         o.OpusBitrate == d.OpusBitrate && o.OpusUseVBR == d.OpusUseVBR;
+}

@@ -8,7 +8,7 @@
 // The live settings are ConvFunc.Options; each conversion routine gets its own copy.
 // Texts are UTF-8 byte strings (kept as bytes, valid UTF-8 or not).
 struct TOptions {
-  std::string OutputFormat;   // "mp3", "ogg", "wma", "wav"
+  std::string OutputFormat;   // "mp3", "ogg", "wma", "wav", "flac", "opus"
   std::string OutputFolder;   // empty: beside the sources
   int32_t OutputName = 0;     // 0 source name, 1 "Track"n, 2 n
   bool Delete = false;
@@ -27,9 +27,21 @@ struct TOptions {
   int32_t WMABitrate = 0;     // kbit/s
   bool WMAUseVBR = false;
   int32_t WMAQuality = 0;     // 1..5
+  // FLAC and Opus came later than the fields above: a config.cfg without their sections
+  // leaves them at these working values, which is why they do not start at 0.
+  int32_t FLACFreq = 44100;
+  int32_t FLACNumChannels = 2;
+  int32_t FLACLevel = 5;      // 0 fastest .. 8 smallest
+  int32_t OpusNumChannels = 2;
+  int32_t OpusBitrate = 128;  // kbit/s
+  bool OpusUseVBR = true;
 
   bool operator==(const TOptions&) const = default;
 };
+
+// True when the FLAC and Opus settings hold their working values, so config.cfg need not
+// store them.
+bool FlacOpusAtDefaults(const TOptions& options);
 
 // Working values for a first run without config.cfg; an all-zero record would convert
 // nothing.

@@ -1,4 +1,4 @@
-// config.cfg: 27 lines read by position. Section headers and key names are never compared;
+// config.cfg: 27 lines read by position, then the FLAC and Opus sections where present. Section headers and key names are never compared;
 // each read takes the next line and keeps the text after its last "=".
 #include "main/config.h"
 
@@ -217,7 +217,7 @@ bool ConfigTextToBool(const std::string& text) {
   ThrowInvalid(text, "boolean");
 }
 
-std::string BuildConfigText(const TOptions& o, bool readOnlyWarn) {
+std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus) {
   const auto num = [](int32_t v) { return std::to_string(v); };
   std::string s;
   s += "[Main]\nOutputFormat=" + o.OutputFormat;
@@ -240,6 +240,14 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn) {
   s += "\nOutputName=" + num(o.OutputName);
   s += "\nDelete=" + FlagToText(o.Delete);
   s += "\n[Messages]\nReadOnlyWarn=" + FlagToText(readOnlyWarn);
+  if (withFlacOpus || !FlacOpusAtDefaults(o)) {
+    s += "\n[FLACOptions]\nFreq=" + num(o.FLACFreq);
+    s += "\nNumChannels=" + num(o.FLACNumChannels);
+    s += "\nLevel=" + num(o.FLACLevel);
+    s += "\n[OpusOptions]\nNumChannels=" + num(o.OpusNumChannels);
+    s += "\nBitrate=" + num(o.OpusBitrate);
+    s += "\nUseVBR=" + FlagToText(o.OpusUseVBR);
+  }
   return s;
 }
 
@@ -269,10 +277,19 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
     return;
   }
   TOptions& o = ConvFunc.Options;
+  // Sections the file does not have leave their settings at the working values.
+  const TOptions defaults;
+  o.FLACFreq = defaults.FLACFreq;
+  o.FLACNumChannels = defaults.FLACNumChannels;
+  o.FLACLevel = defaults.FLACLevel;
+  o.OpusNumChannels = defaults.OpusNumChannels;
+  o.OpusBitrate = defaults.OpusBitrate;
+  o.OpusUseVBR = defaults.OpusUseVBR;
+  ConfigHasFlacOpus = false;
   ConfigReader r(f.get());
   // Each step stores its value at once, so a conversion error leaves the keys before it
   // read and the rest untouched; the end of the file stops reading the same way.
-  (void)(r.Header() && r.Text(o.OutputFormat) &&
+  const bool describedLinesRead = r.Header() && r.Text(o.OutputFormat) &&
       r.Header() && r.Int(o.WAVFreq) && r.Int(o.WAVNumChannels) &&
       r.Header() && r.Int(o.OGGFreq) && r.Int(o.OGGNumChannels) && r.Int(o.OGGBitrate) &&
       r.IntFlag(o.OGGUseVBR) && r.Int(o.OGGQuality) &&
@@ -282,12 +299,19 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
       r.Header() && r.Text(o.OutputFolder) && r.Int(o.OutputName) && r.Flag(o.Delete) &&
       // A line end after the last value (every Linux editor ends a file with one) is that
       // line's end, not part of the value.
-      r.Header() && r.Flag(ReadOnlyWarn));
+      r.Header() && r.Flag(ReadOnlyWarn);
+  if (!describedLinesRead) return;
+  // The FLAC and Opus sections follow, read the same way; a file of the older layout ends
+  // before them. A header with no value after it (blank lines at the end) is not them.
+  ConfigHasFlacOpus = r.Header() && r.Int(o.FLACFreq);
+  (void)(ConfigHasFlacOpus && r.Int(o.FLACNumChannels) && r.Int(o.FLACLevel) &&
+         r.Header() && r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) &&
+         r.IntFlag(o.OpusUseVBR));
 }
 
 void TMainFunc::WriteConfig() {
   const std::string path = ConfigPath();
-  const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn);
+  const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus);
 
   // The new text goes to a temporary file beside the old one and replaces it by rename,
   // so a full disk or a failed write leaves the previous settings whole. A symbolic link

@@ -39,5 +39,7 @@ int32_t ConfigTextToInt(const std::string& text);
 // letter case. Throws EConvertError otherwise.
 bool ConfigTextToBool(const std::string& text);
 
-// The complete 27-line text that WriteConfig stores.
-std::string BuildConfigText(const TOptions& options, bool readOnlyWarn);
+// The complete text that WriteConfig stores: the 27 lines, then the [FLACOptions] and
+// [OpusOptions] sections when `withFlacOpus` or when a value of theirs differs from its
+// working value.
+std::string BuildConfigText(const TOptions& options, bool readOnlyWarn, bool withFlacOpus = false);

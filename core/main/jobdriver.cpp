@@ -210,7 +210,8 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
       ok = ConvFunc.DecodeToWAV(source, destination, ConvFunc.Options, 0) == 1;
     }
   } else {
-    const int mode = format == "mp3" ? 1 : format == "wma" ? 3 : 2;
+    const int mode = format == "mp3" ? 1 : format == "wma" ? 3 : format == "flac" ? 4
+                   : format == "opus" ? 5 : 2;
     ConvFunc.Stage = wavSource ? STAGE_REMIXING : STAGE_DECODING;
     // A stale temporary WAV from a cancelled batch must never be encoded as this file.
     TTemporaryWav wav(wavPath);
@@ -220,6 +221,10 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
         ok = ConvFunc.EncodeMP3(wav.Path(), destination, ConvFunc.Options) == 0;
       } else if (mode == 3) {
         ok = ConvFunc.EncodeWMA(wav.Path(), destination, ConvFunc.Options) == 0;
+      } else if (mode == 4) {
+        ok = ConvFunc.EncodeFLAC(wav.Path(), destination, ConvFunc.Options) == 0;
+      } else if (mode == 5) {
+        ok = ConvFunc.EncodeOpus(wav.Path(), destination, ConvFunc.Options) == 0;
       } else {
         ok = ConvFunc.EncodeOGG(wav.Path(), destination, ConvFunc.Options) == 1;
       }

@@ -23,6 +23,10 @@ class TMainFunc {
   // True while a batch runs, and while the CD command or adding files fills the list: no
   // command may then start a batch or change the list.
   bool BatchRunning = false;
+  // True when the config.cfg read held the [FLACOptions] and [OpusOptions] sections: they are
+  // then written back even at their working values. A file without them gets them only once
+  // a value differs, so a file of the older layout is written back unchanged.
+  bool ConfigHasFlacOpus = false;
 
   void ReadConfig();
   // Reads the settings from `path` exactly as ReadConfig reads config.cfg.

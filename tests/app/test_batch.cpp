@@ -422,9 +422,11 @@ class TestBatch : public QObject {
     QTest::newRow("3") << 3 << "Кодирование в mp3...";
     QTest::newRow("4") << 4 << "Кодирование в ogg...";
     QTest::newRow("5") << 5 << "Кодирование в wma...";
+    QTest::newRow("6") << 6 << "Кодирование в flac...";
+    QTest::newRow("7") << 7 << "Кодирование в opus...";
     QTest::newRow("10") << 10 << "Конвертация завершена.";
     QTest::newRow("0") << 0 << "";
-    QTest::newRow("6") << 6 << "";
+    QTest::newRow("8") << 8 << "";
     QTest::newRow("30") << 30 << "";
     QTest::newRow("negative") << -1 << "";
   }

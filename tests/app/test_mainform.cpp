@@ -187,6 +187,8 @@ class TestMainForm : public QObject {
     QTest::newRow("ogg") << QByteArray("ogg") << 1;
     QTest::newRow("wma") << QByteArray("wma") << 2;
     QTest::newRow("wav") << QByteArray("wav") << 3;
+    QTest::newRow("flac") << QByteArray("flac") << 4;
+    QTest::newRow("opus") << QByteArray("opus") << 5;
     QTest::newRow("letter case counts") << QByteArray("OGG") << 3;
     QTest::newRow("empty") << QByteArray() << 3;
   }
@@ -247,9 +249,11 @@ class TestMainForm : public QObject {
     QCOMPARE(form->Label1->pos(), QPoint(8, 8));
     QVERIFY(form->Label1->width() >= form->Label1->sizeHint().width());
     QCOMPARE(form->OutFormat->geometry(), QRect(8, 24, 97, 21));
-    QCOMPARE(form->OutFormat->count(), 4);
+    QCOMPARE(form->OutFormat->count(), 6);
     QCOMPARE(form->OutFormat->itemText(0), QString("mp3"));
     QCOMPARE(form->OutFormat->itemText(3), QString("wav"));
+    QCOMPARE(form->OutFormat->itemText(4), QString("flac"));
+    QCOMPARE(form->OutFormat->itemText(5), QString("opus"));
     QVERIFY(!form->OutFormat->isEditable());
     const std::vector<std::pair<QPushButton*, const char*>> buttons = {
         {form->Convert, "Конвертировать"}, {form->Add, "Доб. файл (-ы)"},
@@ -607,7 +611,8 @@ class TestMainForm : public QObject {
   void openDialogFilter() {
     QCOMPARE(OpenDialogFilter(),
              QString::fromUtf8("Все поддерживаемые типы (*.mp3 *.wav *ogg *.wma *.mid *.cda "
-                               "*.xm *.umx *.mod *.it *.s3m *.mtm)"));
+                               "*.xm *.umx *.mod *.it *.s3m *.mtm *.flac *.opus *.m4a *.aac "
+                               "*.aif *.aiff)"));
   }
 };
 

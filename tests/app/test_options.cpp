@@ -60,6 +60,12 @@ TOptions Loaded() {
   o.Delete = true;
   o.OutputName = 2;
   o.OutputFolder = "/var/tmp";
+  o.FLACFreq = 11025;
+  o.FLACNumChannels = 1;
+  o.FLACLevel = 8;
+  o.OpusNumChannels = 1;
+  o.OpusBitrate = 256;
+  o.OpusUseVBR = false;
   return o;
 }
 
@@ -80,6 +86,11 @@ const TListCase kLists[] = {
     {"MP3Bitrate", &TOptions::MP3Bitrate, {32, 64, 96, 128, 192, 224, 256, 320}},
     {"WMABitrate", &TOptions::WMABitrate, {32, 64, 96, 128, 192}},
     {"RenameChBox", &TOptions::OutputName, {1, 2}},
+    {"FlacNumCh", &TOptions::FLACNumChannels, {1, 2}},
+    {"FlacFreq", &TOptions::FLACFreq, {11025, 22050, 32000, 44100, 48000}},
+    {"FlacLevel", &TOptions::FLACLevel, {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+    {"OpusNumCh", &TOptions::OpusNumChannels, {1, 2}},
+    {"OpusBitrate", &TOptions::OpusBitrate, {32, 64, 96, 128, 192, 224, 256}},
 };
 
 }  // namespace
@@ -138,11 +149,16 @@ class TestOptions : public QObject {
                                    Qt::WindowSystemMenuHint)));
     QCOMPARE(box.OptionsPageCtrl->tabText(0), QStringLiteral("Кодеки"));
     QCOMPARE(box.OptionsPageCtrl->tabText(1), QStringLiteral("Файлы"));
+    QCOMPARE(box.OptionsPageCtrl->tabText(2), QStringLiteral("FLAC и Opus"));
 
-    // Lists start with no item; fields and up-downs as drawn; no radio button chosen.
+    // Lists start with no item, but Opus's one rate, shown and not to be changed; fields and
+    // up-downs as drawn; no radio button chosen.
     const auto lists = box.findChildren<QComboBox*>();
-    QCOMPARE(lists.size(), 10);
-    for (QComboBox* list : lists) QVERIFY2(list->currentIndex() == -1, qPrintable(list->objectName()));
+    QCOMPARE(lists.size(), 16);
+    for (QComboBox* list : lists)
+      if (list != box.OpusFreq) QVERIFY2(list->currentIndex() == -1, qPrintable(list->objectName()));
+    QCOMPARE(box.OpusFreq->currentText(), QStringLiteral("48000 Гц"));
+    QVERIFY(!box.OpusFreq->isEnabled());
     for (QLineEdit* field : {box.OggQuality, box.MP3Quality, box.WMAQuality})
       QCOMPARE(field->text(), QStringLiteral("1"));
     QCOMPARE(box.QualityOgg->position(), 5);
@@ -216,6 +232,7 @@ class TestOptions : public QObject {
     QVERIFY(box.RenameBut->isChecked() && !box.DontRenameFileBut->isChecked());
     QVERIFY(box.RenameChBox->isEnabled());
     QCOMPARE(box.RenameChBox->currentIndex(), 1);
+    QVERIFY(!box.OpusUseVBR->isChecked());
 
     QMetaObject::invokeMethod(&box, "OKClick");
     QVERIFY(ConvFunc.Options == before);
@@ -234,6 +251,9 @@ class TestOptions : public QObject {
     QVERIFY(box.DontRenameFileBut->isChecked() && !box.RenameBut->isChecked());
     QVERIFY(!box.RenameChBox->isEnabled());
     QCOMPARE(box.RenameChBox->currentIndex(), 0);
+    QVERIFY(box.OpusUseVBR->isChecked());
+    box.OpusUseVBR->click();
+    QVERIFY(!ConvFunc.Options.OpusUseVBR);
   }
 
   void valuesOutsideListsAreKept() {
@@ -603,6 +623,10 @@ class TestOptions : public QObject {
     box.show();
     OpenFilesPage(box);
     QTest::keyClick(box.DeleteSrc, Qt::Key_Return);
+    QVERIFY(!box.isVisible());
+    box.show();
+    box.OptionsPageCtrl->setCurrentWidget(box.FlacOpusPage);
+    QTest::keyClick(box.FlacLevel, Qt::Key_Return);
     QVERIFY(!box.isVisible());
   }
 

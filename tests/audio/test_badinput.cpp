@@ -184,8 +184,9 @@ class TestBadInput : public QObject {
 
     const uint32_t handle = audio_open_file(0, path.c_str(), 0, 0, 0x220000);
     QVERIFY(handle != 0);
+    // A position short of the last packet drops that packet at most, as oggdec does.
     const uint64_t frames = audio_get_length(handle) / 4;
-    QVERIFY2(frames >= 22050 && frames < 22050 + 4096, qPrintable(QString::number(frames)));
+    QVERIFY2(frames > 22050 - 4096 && frames < 22050 + 4096, qPrintable(QString::number(frames)));
     const QString problem = CheckDecodesToItsLength(handle);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
   }

@@ -185,6 +185,51 @@ class TestMidi : public QObject {
     QCOMPARE(pulled.bytes, channel->length_bytes);
   }
 
+  // A refused song says why: the check's or FluidSynth's reason for damage, or no notes.
+  void refusalSaysWhy_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("detail");
+    const auto smf = [](uint16_t tracks, uint16_t division, const QByteArray& events) {
+      QByteArray bytes("MThd\0\0\0\6\0\0", 10);
+      for (const uint16_t v : {tracks, division}) bytes += char(v >> 8), bytes += char(v & 255);
+      const int size = events.size();
+      bytes += QByteArray("MTrk") + char(size >> 24) + char(size >> 16) + char(size >> 8) + char(size);
+      return bytes + events;
+    };
+    const QByteArray note("\0\x90\x3C\x64\x83\x60\x80\x3C\x40", 9), end("\0\xFF\x2F\0", 4);
+    const QByteArray silent("\0\x90\x3C\0\x83\x60\x80\x3C\x40", 9);
+    QTest::newRow("no notes") << smf(1, 480, silent + end) << AUDIO_ERROR_MIDI_NO_NOTES << "";
+    QTest::newRow("cut inside the track") << smf(1, 480, note + end).chopped(6)
+                                          << AUDIO_ERROR_MIDI_DAMAGED << "track 1 ends inside an event";
+    QTest::newRow("undefined event") << smf(1, 480, QByteArray("\0\xF4", 2) + note + end)
+                                     << AUDIO_ERROR_MIDI_DAMAGED << "track 1 holds the undefined event 0xF4";
+    QTest::newRow("missing track") << smf(2, 480, note + end) << AUDIO_ERROR_MIDI_DAMAGED
+                                   << "the header announces 2 tracks, the file holds 1";
+    QTest::newRow("SMPTE timing") << smf(1, 0xE728, note + end) << AUDIO_ERROR_MIDI_DAMAGED << "SMPTE";
+    QTest::newRow("no soundfont") << smf(1, 480, note + end) << AUDIO_ERROR_NO_SOUNDFONT << "missing.sf2";
+    QTest::newRow("not MIDI") << QByteArray("RIFF") << AUDIO_ERROR_UNKNOWN_FORMAT << "";
+  }
+  void refusalSaysWhy() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, error);
+    QFETCH(QString, detail);
+    QFile out(dir_.filePath("why.mid"));
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+    const bool noFont = error == AUDIO_ERROR_NO_SOUNDFONT;
+    const char* chosen = std::getenv("ORVIK_SOUNDFONT");
+    TEnvOverride env("ORVIK_SOUNDFONT", noFont ? Path("missing.sf2") : chosen ? chosen : "");
+    QVERIFY(audio_init(0, 44100, 0, nullptr, nullptr));
+    const uint32_t handle = midi_open_file(0, Path("why.mid").c_str(), 0, 0, 0x220000, 44100);
+    const int got = audio_error_get();
+    const QString said = QString::fromStdString(audio_error_detail());
+    audio_free();
+    QCOMPARE(handle, 0u);
+    QCOMPARE(got, error);
+    QVERIFY2(detail.isEmpty() ? said.isEmpty() : said.contains(detail), qPrintable(said));
+  }
+
   void missingSoundfontRefusesTheFile_data() {
     QTest::addColumn<QString>("soundfont");
     QTest::newRow("no such file") << "missing.sf2";

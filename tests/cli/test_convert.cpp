@@ -17,7 +17,10 @@
 #include "codecs/options.h"
 #include "decodeback.h"
 #include "encodedfixtures.h"
+#include "encodercheck.h"
 #include "main/config.h"
+#include "midifixture.h"
+#include "modulefixture.h"
 #include "wavfixture.h"
 
 namespace {
@@ -56,13 +59,18 @@ bool WriteText(const std::string& path, const QByteArray& text) {
   return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
-// "name:frequency" for every file of a folder, the tone rounded to 100 Hz: which source
-// became which output.
-QStringList TonesIn(const std::string& folder) {
+// "name:frequency" for every file of a folder and its subfolders ("sub/name:..."), the tone
+// rounded to 100 Hz: which source became which output.
+QStringList TonesIn(const std::string& folder, const QString& below = QString()) {
   QStringList tones;
   for (const QString& name : EntriesOf(folder)) {
-    const TWavData data = DecodeBack(folder + "/" + name.toStdString());
-    tones << name + ":" + QString::number(data.ok ? std::lround(ToneFrequency(data) / 100) * 100 : -1);
+    const std::string path = folder + "/" + name.toStdString();
+    if (QFileInfo(Q(path)).isDir()) {
+      tones << TonesIn(path, below + name + "/");
+      continue;
+    }
+    const TWavData data = DecodeBack(path);
+    tones << below + name + ":" + QString::number(data.ok ? std::lround(ToneFrequency(data) / 100) * 100 : -1);
   }
   return tones;
 }
@@ -141,7 +149,7 @@ class TConvertTest : public QObject {
     row("value missing", {"-f"}, "option '-f' needs a value");
     row("long value missing", {"--rate"}, "option '--rate' needs a value");
     row("value not taken", {"--delete=yes"}, "option '--delete' takes no value");
-    row("format", {"-f", "flac"}, "unknown format 'flac'");
+    row("format", {"-f", "aac"}, "unknown format 'aac'");
     row("naming", {"-n", "title"}, "unknown naming rule 'title'");
     row("jobs zero", {"-j", "0"}, "invalid number of jobs '0'");
     row("jobs text", {"-j2x"}, "invalid number of jobs '2x'");
@@ -151,9 +159,16 @@ class TConvertTest : public QObject {
     row("bitrate", {"-f", "mp3", "--bitrate", "100"}, "bitrate 100 kbps is not offered for mp3");
     row("bitrate for wav", {"-f", "wav", "--bitrate", "128"}, "wav output has no bitrate");
     row("quality", {"-f", "wma", "--vbr", "7"}, "quality 7 is out of range for wma");
+    row("rate for opus", {"-f", "opus", "--rate", "44100"}, "rate 44100 Hz is not offered for opus");
+    row("opus average", {"-f", "opus", "--vbr", "100"}, "bitrate 100 kbps is not offered for opus");
+    row("bitrate for flac", {"-f", "flac", "--bitrate", "128"}, "flac output has no bitrate");
+    row("level", {"-f", "flac", "--level", "9"}, "invalid compression level '9'");
+    row("level for ogg", {"-f", "ogg", "--level", "5"}, "ogg output has no compression level");
     row("both rate kinds", {"--bitrate", "128", "--vbr", "5"}, "--bitrate and --vbr exclude each other");
     row("settings file", {"--config", "/nonexistent/x.cfg"}, "cannot read the settings /nonexistent/x.cfg");
     row("list file", {"--from", "/nonexistent/list"}, "cannot read the list /nonexistent/list");
+    row("both existing rules", {"--overwrite", "--skip-existing"},
+        "--overwrite and --skip-existing exclude each other");
   }
 
   // One line naming what is wrong, the hint, status 2, and nothing converted.
@@ -179,9 +194,35 @@ class TConvertTest : public QObject {
     QCOMPARE(help.exitCode, 0);
     QVERIFY(help.out.startsWith("Usage: orvik-convert"));
     QVERIFY(help.err.isEmpty());
+    // The bitrates are listed as taken, not as ranges.
+    QVERIFY(help.out.contains("wma: 32 64 96 128 192\n"));
+    QCOMPARE(Run({"-h"}).out, help.out);
     const TRun version = Run({"--version"});
     QCOMPARE(version.exitCode, 0);
     QVERIFY(version.out.startsWith("orvik-convert (Orvik Converter) "));
+  }
+
+  // FLAC and Opus with their own options: the rate, channels, level and bitrate asked for,
+  // every sample frame there (Opus always at 48000 Hz).
+  void flacAndOpusWithTheirOptions() {
+    const std::string music = NewFolder();
+    const uint64_t frames = 22050 * 2 + 17;
+    QVERIFY(WriteWav(music + "a.wav", 22050, 2, ::MakeTone(22050, 2, frames, kTone)));
+    TRun run = Run({"-q", "-f", "flac", "--level", "8", "--rate", "32000", "--channels", "1",
+                    Q(music + "a.wav")});
+    QCOMPARE(run.exitCode, 0);
+    run = Run({"-q", "-f", "opus", "--vbr", "64", Q(music + "a.wav")});
+    QCOMPARE(run.exitCode, 0);
+    const TDecodedFile flac = DecodeThroughAudioLayer(music + "a.flac");
+    QCOMPARE(flac.rate, 32000u);
+    QCOMPARE(flac.channels, uint16_t(1));
+    QCOMPARE(flac.frames(), (frames * 32000 + 22050 / 2) / 22050);
+    const TDecodedFile opus = DecodeThroughAudioLayer(music + "a.opus");
+    QCOMPARE(opus.rate, 48000u);
+    QCOMPARE(opus.channels, uint16_t(2));
+    QCOMPARE(opus.frames(), (frames * 48000 + 22050 / 2) / 22050);
+    CheckOutput(music + "a.flac", 2.0);
+    CheckOutput(music + "a.opus", 2.0);
   }
 
   // The unreadable file is reported by name and reason; the others are converted whole.
@@ -204,6 +245,24 @@ class TConvertTest : public QObject {
     CheckOutput(out + "/c.ogg", 1.5);
     QCOMPARE(EntriesOf(music), (QStringList{"a.wav", "b.mp3", "c.mp3"}));
     QCOMPARE(Contents(music + "a.wav") + Contents(music + "c.mp3"), before);
+  }
+
+  // A source that cannot become sound says why, and stays although deletion is asked for.
+  void refusalsSayWhy() {
+    const std::string music = NewFolder(), out = NewFolder() + "out";
+    QVERIFY(WriteMidiFile(music + "a.mid", {}, 480, 500000, 960));
+    QVERIFY(WriteText(music + "b.mid", QByteArray("MThd\0\0\0\6\0\0\0\1\1\xE0MTrk\0\0\0\x10\0\x90", 24)));
+    QVERIFY(WriteModule(music + "c.s3m", TModuleKind::S3m, 8, {{0, 0}}));
+    QByteArray module = Contents(music + "c.s3m");
+    module[0x60] = '\xFF';  // the order list ends before the first pattern
+    QVERIFY(WriteText(music + "c.s3m", module));
+    const TRun run = Run({"-f", "wav", "--delete", "-o", Q(out), Q(music)});
+    QCOMPARE(run.exitCode, 1);
+    for (const char* line : {"a.mid: the MIDI file plays no notes",
+                             "b.mid: damaged MIDI file: track 1 ends inside an event",
+                             "c.s3m: plays for no time"})
+      QVERIFY2(run.err.contains(Q("orvik-convert: " + music + line)), qPrintable(run.err));
+    QCOMPARE(EntriesOf(music), (QStringList{"a.mid", "b.mid", "c.s3m"}));
   }
 
   // Ctrl+C: the running conversions stop, nothing partial stays, the sources are as they
@@ -292,8 +351,9 @@ class TConvertTest : public QObject {
                                         << QStringList{"C.wav:300", "a.wav:500", "b.wav:700"};
     QTest::newRow("walk, track names") << QStringList{"-n", "track", "-f", "wav", "MUSIC"}
                                        << QStringList{"Track1.wav:300", "Track2.wav:500", "Track3.wav:700"};
+    // With -o the walked tree is mirrored; the numbers count through the whole batch.
     QTest::newRow("recursive, numbers") << QStringList{"-rn", "number", "-f", "wav", "MUSIC"}
-                                        << QStringList{"1.wav:300", "2.wav:500", "3.wav:700", "4.wav:900"};
+                                        << QStringList{"1.wav:300", "2.wav:500", "3.wav:700", "sub/4.wav:900"};
     QTest::newRow("list with CR LF and a blank line")
         << QStringList{"-n", "number", "-f", "wav", "--from", "LIST"}
         << QStringList{"1.wav:900", "2.wav:700"};
@@ -321,28 +381,24 @@ class TConvertTest : public QObject {
     QCOMPARE(TonesIn(out), outputs);
   }
 
-  // An output that would replace a source still waiting is not written; one that replaces
-  // a source earlier in the batch waits until that source has been converted.
-  void outputsNeverReplaceUnconvertedSources() {
+  // A source at another source's output path is not a source: numbered names are worked
+  // out again without it. An existing output is left alone unless --overwrite asks.
+  void outputsAreNeverSources() {
     const std::string music = NewFolder();
-    QVERIFY(MakeTone(music + "2.wav", 44100, 2, 3.0, 500));
+    QVERIFY(MakeTone(music + "2.wav", 44100, 2, 1.0, 500));
     QVERIFY(MakeTone(music + "z.wav", 44100, 2, 0.5, 900));
-    // 2.wav becomes 1.wav; z.wav becomes 2.wav, but only once 2.wav has been read.
+    // z.wav would become 2.wav: 2.wav is left out, and z.wav, now the first, becomes 1.wav.
     const TRun first = Run({"-n", "number", "-f", "wav", "-j", "2", Q(music + "2.wav"), Q(music + "z.wav")});
     QVERIFY2(first.exitCode == 0, qPrintable(first.err));
-    QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:900", "z.wav:900"}));
-
-    // 2.wav would become 1.wav, the next source: it is kept and reported. 1.wav would then
-    // become 2.wav, a source that was not converted: it is kept and reported too.
-    QVERIFY(MakeTone(music + "1.wav", 44100, 2, 0.5, 300));
-    const TRun second = Run({"-n", "number", "-f", "wav", Q(music + "2.wav"), Q(music + "1.wav")});
-    QCOMPARE(second.exitCode, 1);
-    QVERIFY2(second.err.contains(Q(music + "2.wav: its output " + music +
-                                   "1.wav would replace a source that waits to be converted")),
-             qPrintable(second.err));
-    QVERIFY(second.err.contains(Q(music + "1.wav: its output " + music + "2.wav would replace " +
-                                  music + "2.wav, which was not converted")));
-    QCOMPARE(TonesIn(music), (QStringList{"1.wav:300", "2.wav:900", "z.wav:900"}));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:900", "2.wav:500", "z.wav:900"}));
+    // 2.wav would replace 1.wav: reported and kept; with --overwrite replaced.
+    const TRun kept = Run({"-n", "number", "-f", "wav", Q(music + "2.wav")});
+    QCOMPARE(kept.exitCode, 1);
+    QVERIFY2(kept.err.contains(Q(music + "2.wav: skipped: " + music + "1.wav exists")), qPrintable(kept.err));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:900", "2.wav:500", "z.wav:900"}));
+    const TRun replaced = Run({"--overwrite", "-n", "number", "-f", "wav", Q(music + "2.wav")});
+    QVERIFY2(replaced.exitCode == 0, qPrintable(replaced.err));
+    QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:500", "z.wav:900"}));
   }
 
   // On a terminal: a live line per running file and a total line, redrawn in place, then

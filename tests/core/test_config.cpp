@@ -362,6 +362,66 @@ class TestConfig : public QObject {
     QCOMPARE(MainFunc.ReadOnlyWarn, warn);
   }
 
+  // The FLAC and Opus sections after the described lines: a file without them reads as the
+  // working values and is written back byte for byte; a file with them keeps them, at the
+  // working values too; a value changed in the run adds them.
+  void flacOpusSections_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("opusBitrateSetInRun");  // 0: nothing changed
+    // FLAC rate, channels and level; Opus channels, bitrate and VBR.
+    QTest::addColumn<QList<int>>("read");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("error");
+    const QByteArray old = QByteArray::fromStdString(BuildConfigText(Stored(), true));
+    const QByteArray defaults =
+        "\n[FLACOptions]\nFreq=44100\nNumChannels=2\nLevel=5\n"
+        "[OpusOptions]\nNumChannels=2\nBitrate=128\nUseVBR=1";
+    const QByteArray own =
+        "\n[FLACOptions]\nFreq=22050\nNumChannels=1\nLevel=8\n"
+        "[OpusOptions]\nNumChannels=1\nBitrate=64\nUseVBR=0";
+    const QList<int> working{44100, 2, 5, 2, 128, 1};
+    QTest::newRow("absent") << old << 0 << working << old << "";
+    QTest::newRow("absent, line end after the last value")
+        << old + "\n" << 0 << working << old << "";
+    QTest::newRow("absent, changed in the run")
+        << old << 96 << working << old + QByteArray(defaults).replace("128", "96") << "";
+    QTest::newRow("present at the working values")
+        << old + defaults << 0 << working << old + defaults << "";
+    QTest::newRow("present") << old + own << 0 << QList<int>{22050, 1, 8, 1, 64, 0} << old + own
+                             << "";
+    QTest::newRow("present, written on Windows")
+        << QByteArray(old + own).replace("\n", "\r\n") << 0
+        << QList<int>{22050, 1, 8, 1, 64, 0} << old + own << "";
+    const QByteArray flacOnly = own.left(own.indexOf("\n[Opus"));
+    QTest::newRow("FLAC section only")
+        << old + flacOnly << 0 << QList<int>{22050, 1, 8, 2, 128, 1}
+        << old + flacOnly + defaults.mid(defaults.indexOf("\n[Opus")) << "";
+    // As with the described keys, the keys before a malformed one are taken.
+    QTest::newRow("malformed level")
+        << old + QByteArray(own).replace("Level=8", "Level=x") << 0
+        << QList<int>{22050, 1, 5, 2, 128, 1}
+        << old + "\n[FLACOptions]\nFreq=22050\nNumChannels=1\nLevel=5\n"
+                 "[OpusOptions]\nNumChannels=2\nBitrate=128\nUseVBR=1"
+        << "'x' is not a valid integer value";
+  }
+  void flacOpusSections() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, opusBitrateSetInRun);
+    QFETCH(QList<int>, read);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, error);
+    WriteFileBytes(ConfigFile(), file.toStdString());
+    ConvFunc.Options.OpusBitrate = 256;  // what an earlier read left must not stay
+    QCOMPARE(QString::fromStdString(Read()), error);
+    const TOptions& o = ConvFunc.Options;
+    QCOMPARE((QList<int>{o.FLACFreq, o.FLACNumChannels, o.FLACLevel, o.OpusNumChannels,
+                         o.OpusBitrate, int(o.OpusUseVBR)}),
+             read);
+    if (opusBitrateSetInRun) ConvFunc.Options.OpusBitrate = opusBitrateSetInRun;
+    MainFunc.WriteConfig();
+    QCOMPARE(QByteArray::fromStdString(ReadFileBytes(ConfigFile())), written);
+  }
+
   void quirks_data() {
     QTest::addColumn<int>("index");
     const auto cases = QuirkCases();

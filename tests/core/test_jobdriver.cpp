@@ -172,7 +172,9 @@ class TestJobDriver : public QObject {
     QTest::newRow("wav to mp3") << "a.wav" << "mp3" << "a.mp3" << QList<int>{2, 3};
     QTest::newRow("wav to wma") << "a.wav" << "wma" << "a.wma" << QList<int>{2, 5};
     QTest::newRow("wav to ogg") << "a.wav" << "ogg" << "a.ogg" << QList<int>{2, 4};
-    QTest::newRow("unknown format is ogg") << "a.wav" << "flac" << "a.flac" << QList<int>{2, 4};
+    QTest::newRow("wav to flac") << "a.wav" << "flac" << "a.flac" << QList<int>{2, 6};
+    QTest::newRow("mp3 to opus") << "c.mp3" << "opus" << "c.opus" << QList<int>{1, 7};
+    QTest::newRow("unknown format is ogg") << "a.wav" << "aac" << "a.aac" << QList<int>{2, 4};
     QTest::newRow("ogg to wav") << "b.ogg" << "wav" << "b.wav" << QList<int>{1};
     QTest::newRow("ogg to mp3") << "b.ogg" << "mp3" << "b.mp3" << QList<int>{1, 3};
     QTest::newRow("mp3 to wma") << "c.mp3" << "wma" << "c.wma" << QList<int>{1, 5};
@@ -479,6 +481,8 @@ class TestJobDriver : public QObject {
     QTest::newRow("mp3, while encoding") << "mp3" << 3;
     QTest::newRow("ogg, while encoding") << "ogg" << 4;
     QTest::newRow("wma, while encoding") << "wma" << 5;
+    QTest::newRow("flac, while encoding") << "flac" << 6;
+    QTest::newRow("opus, while encoding") << "opus" << 7;
   }
   void cancelLeavesNoPartialOutput() {
     QFETCH(QString, format);

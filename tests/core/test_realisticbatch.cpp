@@ -74,6 +74,8 @@ class TestRealisticBatch : public QObject {
     QTest::newRow("mp3") << "mp3" << 48000 << 1;
     QTest::newRow("ogg") << "ogg" << 32000 << 1;
     QTest::newRow("wma") << "wma" << 44100 << 2;  // WMA is always written at 44100 Hz stereo
+    QTest::newRow("flac") << "flac" << 22050 << 1;
+    QTest::newRow("opus") << "opus" << 48000 << 2;  // Opus is always 48000 Hz
   }
 
   void everyOutputWholeAtTheSetRate() {
@@ -86,8 +88,10 @@ class TestRealisticBatch : public QObject {
     ConvFunc.Options.OutputFormat = format.toStdString();
     ConvFunc.Options.OutputFolder = out;
     ConvFunc.Options.WAVFreq = ConvFunc.Options.MP3Freq = ConvFunc.Options.OGGFreq = rate;
+    ConvFunc.Options.FLACFreq = rate;
     ConvFunc.Options.WAVNumChannels = ConvFunc.Options.MP3NumChannels =
-        ConvFunc.Options.OGGNumChannels = chans;
+        ConvFunc.Options.OGGNumChannels = ConvFunc.Options.FLACNumChannels =
+            ConvFunc.Options.OpusNumChannels = chans;
     ConvFunc.Options.OGGUseVBR = true;  // a managed 192 kbit/s is beyond Vorbis at 32000 Hz mono
     std::vector<std::string> list;
     for (const TSource& s : sources_) list.push_back(s.path);

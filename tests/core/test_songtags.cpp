@@ -2,7 +2,7 @@
 // album, track numbers and the rest (read back by ffprobe, a reader of its own), Cyrillic
 // included, while the audio stays exactly what it is without tags. Also: 8-bit text read
 // in the code page it was written in, renamed sources, a CD track's number and CD-Text,
-// tags that do not fit on the disk, and a cover picture through two formats and back.
+// tags that do not fit on the disk, and a cover picture through every format and back.
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -238,7 +238,7 @@ class TestSongTags : public QObject {
         {TSource::Wav, "wav with LIST/INFO"},
         {TSource::Module, "xm"}, {TSource::Midi, "midi"}};
     for (const auto& [kind, name] : kinds) {
-      for (const char* format : {"mp3", "ogg", "wma", "wav"})
+      for (const char* format : {"mp3", "ogg", "wma", "wav", "flac", "opus"})
         QTest::addRow("%s to %s", name, format) << static_cast<int>(kind) << format;
     }
   }
@@ -286,7 +286,8 @@ class TestSongTags : public QObject {
     }
   }
 
-  // 8-bit ID3v1 text is Windows-1251 where it is plainly Cyrillic, ISO-8859-1 otherwise.
+  // 8-bit ID3v1 text is Windows-1251 where it is plainly Cyrillic, ISO-8859-1 otherwise;
+  // a field with no letter or digit is dropped.
   void eightBitTextReadsAsItsWriterMeant_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -297,6 +298,11 @@ class TestSongTags : public QObject {
     QTest::newRow("French") << QByteArray("Caf\xE9 del Mar") << "Café del Mar";
     QTest::newRow("German") << QByteArray("M\xFCller & S\xF6hne") << "Müller & Söhne";
     QTest::newRow("ASCII") << QByteArray("Plain title") << "Plain title";
+    // Too little to judge by, a mark of Unicode, or nothing that is text.
+    QTest::newRow("two high bytes") << QByteArray("\xC0\xE1") << "Àá";
+    QTest::newRow("byte-order mark alone") << QByteArray("\xFE\xFF") << "";
+    QTest::newRow("UTF-8 after its mark") << QByteArray("\xEF\xBB\xBF\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE") << "Кино";
+    QTest::newRow("dashes only") << QByteArray("- -") << "";
   }
   void eightBitTextReadsAsItsWriterMeant() {
     QFETCH(QByteArray, bytes);
@@ -346,7 +352,8 @@ class TestSongTags : public QObject {
   // output, nothing half-written left behind, and the source kept although it was to go.
   void tagsThatDoNotFitFailTheConversion_data() {
     QTest::addColumn<QString>("format");
-    for (const char* format : {"mp3", "ogg", "wma", "wav"}) QTest::newRow(format) << format;
+    for (const char* format : {"mp3", "ogg", "wma", "wav", "flac", "opus"})
+      QTest::newRow(format) << format;
   }
   void tagsThatDoNotFitFailTheConversion() {
     QFETCH(QString, format);
@@ -395,12 +402,18 @@ class TestSongTags : public QObject {
     QVERIFY2(found == expected, qPrintable("found " + Show(found)));
   }
 
-  void coverSurvivesMp3ToOggToMp3() {
+  // Through every format that holds a picture: ID3v2, Vorbis comments, a FLAC PICTURE
+  // block, OpusTags.
+  void coverSurvivesEveryFormatAndBack() {
     const std::string mp3 = Source(TSource::Id3v23Mp3, true, "cover");
     const std::string ogg = folders_.music + "cover-1.ogg";
-    const std::string back = folders_.music + "cover-2.mp3";
+    const std::string flac = folders_.music + "cover-2.flac";
+    const std::string opus = folders_.music + "cover-3.opus";
+    const std::string back = folders_.music + "cover-4.mp3";
     QVERIFY(Convert(mp3, "ogg", ogg));
-    QVERIFY(Convert(ogg, "mp3", back));
+    QVERIFY(Convert(ogg, "flac", flac));
+    QVERIFY(Convert(flac, "opus", opus));
+    QVERIFY(Convert(opus, "mp3", back));
     std::string mime;
     QVERIFY(Id3v2Picture(back, &mime) == Cover().data);
     QCOMPARE(mime, Cover().mime);
