@@ -80,6 +80,7 @@ int audio_error_get();
 // What went wrong in words, from the library or the layer's own check ("track 2 ends inside
 // an event", the soundfont's path); empty when there is nothing to add to the code.
 std::string audio_error_detail();
+
 // Long work inside an opening (a MIDI song or a module rendered whole to count its frames,
 // a stream read through for its exact length) calls `proc` with `user` every so often, on
 // the opening thread, so that the caller can answer its user meanwhile. A result of 0 stops

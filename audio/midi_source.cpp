@@ -18,8 +18,8 @@ extern "C" {
 
 #include "audio.h"
 #include "channel.h"
-#include "midi_check.h"
 #include "render_file.h"
+#include "midi_check.h"
 #include "sourcefile.h"
 #include "tag_detail.h"
 
@@ -281,7 +281,7 @@ class MidiChannel : public Channel {
   // False when the song plays nothing, or when the progress callback stopped the work.
   bool Measure(const std::string& key) {
     key_ = key;
-    if (!keep_going() || !Start()) return false;
+    if (!KeepGoing() || !Start()) return false;
     std::shared_ptr<RenderFile> render = RenderFile::create();
     // Effects and interpolation shape the sound, not when a voice ends: a run that only
     // counts goes without them, which roughly halves its cost.
@@ -299,7 +299,7 @@ class MidiChannel : public Channel {
         break;
       }
       // The first block reads the instruments' samples: a report of its own.
-      if (rendered_ == kBlockFrames && !keep_going()) return false;
+      if (rendered_ == kBlockFrames && !KeepGoing()) return false;
       if (render && !render->append(block_, sizeof block_)) {
         // No room to keep it: the rest is only counted.
         render.reset();
@@ -307,7 +307,7 @@ class MidiChannel : public Channel {
       }
       if (++sinceReport == kBlocksPerReport) {
         sinceReport = 0;
-        if (!keep_going()) return false;
+        if (!KeepGoing()) return false;
       }
     } while (rendered_ < maxFrames && Sounding());
     SetCountingMode(false);
@@ -324,6 +324,8 @@ class MidiChannel : public Channel {
   }
 
   const std::shared_ptr<RenderFile>& Render() const { return render_; }
+  // The progress callback stopped the count.
+  bool Stopped() const { return stopped_; }
 
   void read_tags(SongTags& tags) const override { ReadMidiTags(data_, tags); }
   const std::vector<uint8_t>& Data() const { return data_; }
@@ -370,6 +372,11 @@ class MidiChannel : public Channel {
     eventsDone_ = false;
     blockTaken_ = kBlockFrames * 4;
     return fluid_player_play(player_.get()) == FLUID_OK;
+  }
+
+  bool KeepGoing() {
+    stopped_ = stopped_ || !keep_going();
+    return !stopped_;
   }
 
   static int PlayEvent(void* data, fluid_midi_event_t* event) {
@@ -457,6 +464,7 @@ class MidiChannel : public Channel {
   uint64_t eventsDoneAt_ = 0;
   bool eventsDone_ = false;
   bool noteStruck_ = false;
+  bool stopped_ = false;
   uint64_t delivered_ = 0;
 };
 
@@ -476,14 +484,11 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   SilenceFluidLogging();
   fluidError.clear();
   const std::string soundfont = SoundfontPath();
-  if (!fluid_is_soundfont(soundfont.c_str())) {
-    set_open_error(AUDIO_ERROR_NO_SOUNDFONT, soundfont);
-    return nullptr;
-  }
   // Loading the soundfont, then the samples of the instruments a song starts with, take a
   // while each the first time: reports on both sides.
   if (!keep_going()) return nullptr;
-  std::shared_ptr<LoadedSoundfont> font = SharedSoundfont(soundfont);
+  std::shared_ptr<LoadedSoundfont> font;
+  if (fluid_is_soundfont(soundfont.c_str())) font = SharedSoundfont(soundfont);
   if (!font) {
     set_open_error(AUDIO_ERROR_NO_SOUNDFONT, soundfont);
     return nullptr;
@@ -506,7 +511,8 @@ std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rat
   LengthMemo::Entry known;
   if (Lengths().Find(key, known)) return channel->UseLength(key, known) ? channel : nullptr;
   if (!channel->Measure(key)) {
-    SetRefusalReason(channel->Data());
+    // A count stopped by the caller says nothing about the song.
+    if (!channel->Stopped()) SetRefusalReason(channel->Data());
     return nullptr;
   }
   Lengths().Keep(std::move(key), {channel->length_bytes, channel->Render()});

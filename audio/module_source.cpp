@@ -72,7 +72,7 @@ int64_t CountFrames(const std::vector<uint8_t>& data, uint32_t rate, uint64_t mo
   std::vector<float> scratch(kRenderFrames);
   uint64_t frames = 0;
   for (int reads = 1; frames < most; ++reads) {
-    // A long song is counted in many reads: the caller hears from us now and then.
+    // About three quarters of a second of sound between two reports.
     if (reads % 8 == 0 && !keep_going()) return -1;
     const size_t got = openmpt_module_read_float_mono(mod, static_cast<int32_t>(rate),
                                                       kRenderFrames, scratch.data());

@@ -192,7 +192,8 @@ int32_t TConvFunc::EncodeFLAC(const std::string& wav, const std::string& destina
   Stage = STAGE_FLAC;
 
   TPartialFile partial(destination);
-  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "wb+") : nullptr);
+  // New and empty: not truncated, which would make closing it write it all out first.
+  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "r+b") : nullptr);
   if (!out) return -2;
   TFlacSink sink{out.get()};
 

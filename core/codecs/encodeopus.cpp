@@ -127,7 +127,8 @@ int32_t TConvFunc::EncodeOpus(const std::string& wav, const std::string& destina
     return -2;
 
   TPartialFile partial(destination);
-  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "wb") : nullptr);
+  // New and empty: not truncated, which would make closing it write it all out first.
+  FilePtr out(partial.Created() ? std::fopen(partial.Path().c_str(), "r+b") : nullptr);
   if (!out) return -2;
   TOpusSink sink{out.get()};
 
