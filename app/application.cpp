@@ -1,6 +1,8 @@
 #include "application.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include <exception>
 
@@ -13,6 +15,19 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setWindowIcon(ProgramIcon());
   // Ties the windows to the menu entry orvik-converter.desktop (the Wayland app id).
   setDesktopFileName(QStringLiteral("orvik-converter"));
+  LoadQtTranslations();
+}
+
+void TApplication::LoadQtTranslations() {
+  // Qt's own texts (file and folder dialogs, standard buttons) in the program's language,
+  // whatever the desktop's; without the translations installed they stay English.
+  auto* translator = new QTranslator(this);
+  if (translator->load(QStringLiteral("qtbase_ru"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(translator);
+  } else {
+    delete translator;
+  }
 }
 
 QIcon ProgramIcon() {

@@ -15,6 +15,9 @@ class TApplication : public QApplication {
 
   // Last line of defence for handlers that were not run through RunGuarded.
   bool notify(QObject* receiver, QEvent* event) override;
+
+ private:
+  void LoadQtTranslations();
 };
 
 // The application's title, also the caption of the error box.

@@ -18,6 +18,7 @@
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "mainform.h"
+#include "runningcopy.h"
 
 namespace {
 const QColor kBackground(255, 255, 255);
@@ -187,4 +188,6 @@ void TConvertList::dropEvent(QDropEvent* event) {
     AppendSourcePaths(paths);
   }
   if (Form1) Form1->UpdateCommandState();
+  // Files a later start handed over meanwhile.
+  AddHandedFiles();
 }

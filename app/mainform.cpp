@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -19,11 +20,13 @@
 #include "convertlist.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
+#include "main/temporarywav.h"
 #include "options.h"
 #include "about.h"
 #include "main/cdopen.h"
 #include "main/jobdriver.h"
 #include "progress.h"
+#include "runningcopy.h"
 
 TForm1* Form1 = nullptr;
 
@@ -174,11 +177,16 @@ void TForm1::RunCommand(void (TForm1::*handler)()) {
   if (!CommandAllowed()) return;
   RunGuarded([this, handler] { (this->*handler)(); });
   UpdateCommandState();
+  // Files a later start handed over while this command filled the list.
+  AddHandedFiles();
 }
 
 void TForm1::showEvent(QShowEvent* event) {
   UpdateCommandState();
   QMainWindow::showEvent(event);
+  // Shown again after a batch: files handed over meanwhile join the list, once the
+  // progress window's handler that showed this window has returned.
+  QTimer::singleShot(0, this, [] { AddHandedFiles(); });
 }
 
 void TForm1::FormCreate() {
@@ -204,7 +212,8 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   MainFunc.WriteConfig();
-  std::remove(TemporaryWavPath().c_str());
+  // Only this copy's own: another copy started from this folder may be converting.
+  ReleaseTemporaryWav();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

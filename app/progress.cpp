@@ -117,6 +117,10 @@ void TProgressBox::CloseProgressClick() {
     if (answer != ID_OK) return;
     ConvFunc.Stage = STAGE_CANCEL;
   }
+  Dismiss();
+}
+
+void TProgressBox::Dismiss() {
   MainFunc.ClearList();
   closingByButton_ = true;
   close();

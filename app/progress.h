@@ -28,6 +28,8 @@ class TProgressBox : public QDialog {
   void TimerTimer();
   void CloseProgressClick();
   void FormClose();
+  // Empties the list and closes the window, as the button does once nothing is asked.
+  void Dismiss();
 
   // The stage line for a Stage code; empty for codes without a text.
   static QString StageText(int stage);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -22,7 +23,12 @@ constexpr size_t kUniqueChars = 6;  // as mkstemp's XXXXXX
 // ".NAME.part-" in the folder of `target`; a hidden name, so that a file manager open on
 // the folder does not show the half file.
 std::string HiddenStem(const std::string& target) {
-  return FolderPart(target) + "." + NamePart(target).substr(0, 100) + kPartSuffix;
+  const std::string name = NamePart(target);
+  // Cut between two characters, never inside one: a file system that stores names as
+  // UTF-16 (a memory card, a Windows disk) refuses a name with half a character.
+  size_t cut = std::min<size_t>(name.size(), 100);
+  while (cut > 0 && cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return FolderPart(target) + "." + name.substr(0, cut) + kPartSuffix;
 }
 
 // ".NAME.part-XXXXXX"
@@ -52,7 +58,18 @@ mode_t NewFileMode() {
 // never takes the file of a live conversion.
 void LockAsLive(int fd) { ::flock(fd, LOCK_EX | LOCK_NB); }
 
+TCommittedFile& CommittedFile() {
+  thread_local TCommittedFile last;
+  return last;
+}
+
 }  // namespace
+
+const TCommittedFile& LastCommittedFile() { return CommittedFile(); }
+
+void NoteCommittedFile(const std::string& destination, int64_t length) {
+  CommittedFile() = {destination, length};
+}
 
 std::string ReplacedFile(const std::string& destination) {
   std::string path = destination;
@@ -124,6 +141,8 @@ void TPartialFile::Discard() {
 bool TPartialFile::Commit() {
   if (fd_ < 0) return false;
   TakeOverAttributes(fd_, target_);
+  struct stat info {};
+  const int64_t length = ::fstat(fd_, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
   bool ok = false;
   if (!unnamed_) {
     ok = ::rename(path_.c_str(), target_.c_str()) == 0;
@@ -145,6 +164,7 @@ bool TPartialFile::Commit() {
     }
   }
   if (ok) {
+    NoteCommittedFile(destination_, length);
     ::close(fd_);
     fd_ = -1;
     path_.clear();

@@ -9,6 +9,7 @@
 // RemoveStalePartialFiles can tell the ones a dead process left.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class TPartialFile {
@@ -46,6 +47,18 @@ class TPartialFile {
   int fd_ = -1;
   bool unnamed_ = false;
 };
+
+// What the last Commit of this thread put in place: the destination as it was given and
+// the file's length then (-1 when unknown). A job checks against it that its output is
+// still there, whole, once the file is done.
+struct TCommittedFile {
+  std::string destination;
+  int64_t length = -1;
+};
+const TCommittedFile& LastCommittedFile();
+// Records a file put in place by other means than Commit (a rename); an empty destination
+// forgets the last one.
+void NoteCommittedFile(const std::string& destination, int64_t length);
 
 // The file that writing `destination` replaces: `destination` itself or, when it is a
 // symbolic link, the file the links lead to (which need not exist yet). Empty for a loop of

@@ -53,20 +53,6 @@ bool SamePlace(const std::string& a, const std::string& b) {
   return SameFile(folderA.empty() ? "." : folderA, folderB.empty() ? "." : folderB);
 }
 
-// True when a later entry of the list writes its output where entry `index` wrote
-// `destination`: that output is replaced within the batch, so the source of entry `index`
-// stays as the only copy of its audio.
-bool WrittenAgainLater(const std::vector<std::string>& list, size_t index, const TOptions& options,
-                       bool fallback, const std::string& destination) {
-  const std::string name = NamePart(destination);
-  for (size_t j = index + 1; j < list.size(); ++j) {
-    const std::string later = OutputPathFor(list[j], static_cast<int>(j), options, fallback, destination);
-    if (later == destination) return true;
-    if (NamePart(later) == name && SamePlace(later, destination)) return true;
-  }
-  return false;
-}
-
 // True when `destination` is the source of an entry after `index`, still waiting to be
 // read: writing there would destroy that source before it is converted.
 bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
@@ -76,6 +62,26 @@ bool SourceStillWaiting(const std::vector<std::string>& list, size_t index,
   }
   return false;
 }
+
+// True when an earlier entry of this batch wrote its output where `destination` lies:
+// writing there would destroy that output, the only copy of its song in this format.
+bool WrittenEarlier(const std::vector<std::string>& written, const std::string& destination) {
+  for (const std::string& earlier : written)
+    if (earlier == destination || SamePlace(earlier, destination)) return true;
+  return false;
+}
+
+// True when `destination` holds what this file's conversion put there: a file with the
+// length its writer committed. A writer that commits otherwise is taken at the file's word.
+bool OutputIsThere(const std::string& destination) {
+  struct stat info;
+  if (stat(destination.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const TCommittedFile& last = LastCommittedFile();
+  return last.destination != destination || last.length < 0 || info.st_size == last.length;
+}
+
+// A failed entry counts for nothing, so a batch with a failure ends below 100 percent.
+void TakeBackCount(int32_t positionBefore) { ConvFunc.UpdateCounters(positionBefore, 0); }
 
 // The temporary WAV does not outlive the file it was made for, however ConvertFile ends.
 class TTemporaryWav {
@@ -95,15 +101,19 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
   const std::string target = ReplacedFile(to);
   if (target.empty()) return false;
   const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
   if (fd >= 0) {
     TakeOverAttributes(fd, target);
+    if (fstat(fd, &info) != 0) info.st_size = -1;
     close(fd);
   }
-  if (std::rename(from.c_str(), target.c_str()) == 0) return true;
-  if (errno != EXDEV) return false;
-  TPartialFile partial(target);
-  if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
-  std::remove(from.c_str());
+  if (std::rename(from.c_str(), target.c_str()) != 0) {
+    if (errno != EXDEV) return false;
+    TPartialFile partial(target);
+    if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
+    std::remove(from.c_str());
+  }
+  NoteCommittedFile(to, fd >= 0 ? info.st_size : -1);
   return true;
 }
 
@@ -155,6 +165,7 @@ bool OutputLetsSourceGo(const std::string& source, const std::string& destinatio
 void TMainFunc::ConvertAll() {
   bool fallback = false;
   std::string destination;  // kept from one file to the next
+  std::vector<std::string> written;  // the outputs this batch has made
   // The count is read anew before every file: clearing the list ends the batch.
   for (size_t i = 0; i < FileList.size(); ++i) {
     const std::string source = FileList[i];
@@ -171,15 +182,22 @@ void TMainFunc::ConvertAll() {
     destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
-    if (SourceStillWaiting(FileList, i, destination)) {
+    // Nor is one that would replace an output made earlier in this batch.
+    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination)) {
       ConvFunc.CountAsDone(source);
       continue;
     }
-    const bool converted = ConvertFile(source, destination);
-    // Only a complete output that is a different file from the source, and that no later
-    // file of the batch replaces, lets the source go.
-    if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted) &&
-        !WrittenAgainLater(FileList, i, ConvFunc.Options, fallback, destination)) {
+    const int32_t positionBefore = ConvFunc.TotalPosition;
+    // A conversion counts only when its output is there as it was written.
+    const bool converted = ConvertFile(source, destination) && OutputIsThere(destination);
+    if (converted) {
+      written.push_back(destination);
+    } else {
+      TakeBackCount(positionBefore);
+    }
+    // Only a complete output that is a different file from the source lets the source go;
+    // no later file of the batch replaces it.
+    if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted)) {
       std::remove(source.c_str());
     }
   }
@@ -193,7 +211,8 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
   // it, and an output folder may be the temporary folder.
   std::string wavPath = TemporaryWavPath();
   if (SamePlace(source, wavPath) || SamePlace(destination, wavPath))
-    wavPath = ProgramDir() + "temp/tmp100001.wav";
+    wavPath = FolderPart(wavPath) + "tmp100001.wav";
+  NoteCommittedFile({}, -1);
 
   const std::string format = ConvFunc.Options.OutputFormat;
   const bool wavSource = ExtensionOf(source) == "wav";

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "main/temporarywav.h"
+
 namespace {
 std::string& Override() {
   static std::string folder;
@@ -38,7 +40,7 @@ std::string& TemporaryWavOverride() {
 
 std::string TemporaryWavPath() {
   if (!TemporaryWavOverride().empty()) return TemporaryWavOverride();
-  return ProgramDir() + "temp/tmp100000.wav";
+  return ClaimedTemporaryWavPath();
 }
 
 void SetTemporaryWavPath(const std::string& path) { TemporaryWavOverride() = path; }

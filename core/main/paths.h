@@ -13,8 +13,9 @@ std::string ProgramDir();
 // Tests point the program's folder elsewhere; an empty text restores the real one.
 void SetProgramDirForTesting(const std::string& folder);
 
-// P + "temp/tmp100000.wav", unless a process that runs conversions side by side gave each
-// of them its own.
+// P + "temp/tmp100000.wav", or this copy's private one while another running copy holds
+// that name (main/temporarywav.h), unless a process that runs conversions side by side gave
+// each of them its own.
 std::string TemporaryWavPath();
-// An empty text restores P + "temp/tmp100000.wav".
+// An empty text restores the claimed temporary WAV.
 void SetTemporaryWavPath(const std::string& path);

@@ -3,16 +3,23 @@
 // window shows the program's icon; the end of the session closes it as "Выход" would.
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "about.h"
 #include "application.h"
 #include "codecs/convfunc.h"
+#include "codecs/passhooks.h"
+#include "encodedfixtures.h"
+#include "main/listops.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
 #include "main/uihooks.h"
@@ -21,8 +28,11 @@
 #include "progress.h"
 #include "qthooks.h"
 #include "readonlywarnbox.h"
+#include "runningcopy.h"
 #include "startfiles.h"
+#include "runfolders.h"
 #include "terminatesignal.h"
+#include "wavfixture.h"
 
 namespace {
 
@@ -136,6 +146,50 @@ class TestDesktop : public QObject {
     Form1 = nullptr;
   }
 
+  // Qt's own dialogs and buttons speak the program's language.
+  void qtTextsInRussian() {
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    QVERIFY(QCoreApplication::translate("QFileDialog", "Look in:") != QStringLiteral("Look in:"));
+  }
+
+  // A later start hands its files to the running copy: taken at once when the list is
+  // free, once the batch has ended when one runs. With nobody listening it runs alone.
+  void laterStartHandsItsFilesOver() {
+    TForm1 form;
+    Form1 = &form;
+    form.show();
+    MainFunc.ClearList();
+    const QString name = RunningCopyName(root_.toStdString() + "handover/");
+    QCOMPARE(RunningCopyName(root_.toStdString() + "handover/"), name);
+    QVERIFY(RunningCopyName(root_.toStdString()) != name);
+    const auto hand = [&name](const std::vector<std::string>& files) {
+      std::atomic<int> taken{-1};
+      std::thread later([&] { taken = HandFilesToRunningCopy(name, files) ? 1 : 0; });
+      // The running copy answers from its event loop.
+      while (taken < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      later.join();
+      QCoreApplication::processEvents();
+      return taken == 1;
+    };
+    const std::string a = root_.toStdString() + "a.mp3", b = root_.toStdString() + "b.wav";
+    QVERIFY(!hand({a}));
+    QVERIFY(MainFunc.FileList.empty());
+    QVERIFY(ListenForLaterStarts(name));
+    QVERIFY(!ListenForLaterStarts(name));
+
+    QVERIFY(hand({b, a}));
+    QCOMPARE(MainFunc.FileList, (std::vector<std::string>{b, a}));
+    MainFunc.BatchRunning = true;
+    QVERIFY(hand({b}));
+    QCOMPARE(MainFunc.FileList, (std::vector<std::string>{b, a}));
+    MainFunc.BatchRunning = false;
+    AddHandedFiles();
+    QCOMPARE(MainFunc.FileList, (std::vector<std::string>{a, b}));
+    QCOMPARE(MainFunc.Rows.Items, MainFunc.FileList);
+    MainFunc.ClearList();
+    Form1 = nullptr;
+  }
+
   void sessionEndClosesLikeExit_data() {
     QTest::addColumn<bool>("mainWindowShown");
     QTest::addColumn<bool>("dialogOpen");
@@ -176,6 +230,56 @@ class TestDesktop : public QObject {
     QFile file(config);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[Main]\nOutputFormat=ogg\n");
+  }
+
+  // SIGTERM during a batch ends it as a confirmed Cancel (the list emptied, no partial
+  // output, no temporary WAV) and closes the program as "Выход" would; after a finished
+  // batch it closes the progress window and the program. Last: the program's event loop
+  // is told to end, so no later test may run one.
+  void signalEndsBatchAndProgram_data() {
+    QTest::addColumn<bool>("midBatch");
+    QTest::newRow("after the batch") << false;
+    QTest::newRow("mid-batch") << true;
+  }
+  void signalEndsBatchAndProgram() {
+    QFETCH(bool, midBatch);
+    CloseOnTerminateSignals();
+    TForm1 form;
+    TProgressBox progress;
+    Form1 = &form;
+    ProgressBox = &progress;
+    form.show();
+    const std::string music = root_.toStdString() + (midBatch ? "mid/" : "after/");
+    QVERIFY(QDir().mkpath(QFile::decodeName(music.c_str())));
+    QVERIFY(WriteOggFixture(music + "long.ogg", 44100, 2, MakeTone(44100, 2, 44100 * 4, 440.0)));
+    QVERIFY(QFile::remove(dir_.filePath("config.cfg")));
+    MainFunc.ClearList();
+    AppendSourcePaths({music + "long.ogg"});
+    ConvFunc.Options.OutputFormat = "mp3";
+    const TEngineHooks hooks = EngineHooks;
+    EngineHooks.Sleep = nullptr;
+    int passes = 0;
+    EngineHooks.ProcessEvents = [&] {
+      if (midBatch && ++passes == 3) raise(SIGTERM);
+      hooks.ProcessEvents();
+    };
+    form.Convert->click();
+    EngineHooks = hooks;
+    if (!midBatch) {
+      QVERIFY(progress.isVisible());
+      raise(SIGTERM);
+    }
+    QTRY_VERIFY(QFile::exists(dir_.filePath("config.cfg")));
+    QVERIFY(!form.isVisible() && !progress.isVisible());
+    QVERIFY(MainFunc.FileList.empty());
+    QCOMPARE(ConvFunc.Stage, int32_t(midBatch ? STAGE_CANCEL : STAGE_FINISHED));
+    const std::set<std::string> left = midBatch ? std::set<std::string>{"long.ogg"}
+                                                : std::set<std::string>{"long.mp3", "long.ogg"};
+    QCOMPARE(FilesIn(music), left);
+    QCOMPARE(QDir(dir_.filePath("temp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    Form1 = nullptr;
+    ProgressBox = nullptr;
   }
 };
 

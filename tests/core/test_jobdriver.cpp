@@ -23,6 +23,7 @@
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
+#include "main/temporarywav.h"
 #include "main/uihooks.h"
 #include "midifixture.h"
 #include "runfolders.h"
@@ -354,31 +355,35 @@ class TestJobDriver : public QObject {
 
   // Two sources whose outputs share one name: the second output replaces the first, so
   // the first source is the only copy of its audio left and is kept; the second goes.
-  void deletionWhenALaterFileTakesTheOutput_data() {
+  // Two entries with one output: the first writes it, the second is held back with its
+  // source kept, as an output over a waiting source is. [a.mp3, a.wav] to mp3 keeps both songs.
+  void laterEntryNeverReplacesAnEarlierOutput_data() {
     QTest::addColumn<bool>("outputFolderSet");
     QTest::newRow("output folder") << true;
-    QTest::newRow("beside the sources") << false;
+    QTest::newRow("[a.mp3, a.wav] beside the sources") << false;
   }
-  void deletionWhenALaterFileTakesTheOutput() {
+  void laterEntryNeverReplacesAnEarlierOutput() {
     QFETCH(bool, outputFolderSet);
-    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "one").c_str())));
-    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "two").c_str())));
-    QVERIFY(QDir().mkpath(QFile::decodeName((music_ + "out").c_str())));
-    const std::string first = outputFolderSet ? Tone("one/song.ogg", 1.2, 440.0) : Tone("song.ogg", 1.2, 440.0);
-    const std::string second = outputFolderSet ? Tone("two/song.wav", 1.2, 880.0) : Tone("song.mp3", 1.2, 880.0);
+    for (const char* folder : {"one", "two", "out"})
+      QVERIFY(QDir().mkpath(QFile::decodeName((music_ + folder).c_str())));
+    const std::string first = Tone(outputFolderSet ? "one/a.ogg" : "a.mp3", 1.2, 440.0);
     const std::string unrelated = Tone("other.ogg", 1.2, 660.0);
-    ConvFunc.Options.OutputFormat = "wav";
+    const std::string second = Tone(outputFolderSet ? "two/a.wav" : "a.wav", 1.2, 880.0);
+    ConvFunc.Options.OutputFormat = "mp3";
     if (outputFolderSet) ConvFunc.Options.OutputFolder = music_ + "out";
     ConvFunc.Options.Delete = true;
     SetList({first, unrelated, second});
+    ConvFunc.TotalLength = ConvFunc.MeasureTotalLength();
     MainFunc.ConvertAll();
+    QCOMPARE(ConvFunc.TotalProgress, int32_t(100));
 
     const std::string folder = outputFolderSet ? music_ + "out/" : music_;
-    CheckTone(folder + "song.wav", 1.2, 880.0);
-    CheckTone(first, 1.2, 440.0);
-    QVERIFY(!Exists(second));
+    CheckTone(folder + "a.mp3", 1.2, 440.0);
+    CheckTone(second, 1.2, 880.0);
+    // Re-encoded in place, the first source is its own output.
+    QCOMPARE(Exists(first), !outputFolderSet);
     QVERIFY(!Exists(unrelated));
-    CheckTone(folder + "other.wav", 1.2, 660.0);
+    CheckTone(folder + "other.mp3", 1.2, 660.0);
   }
 
   // Numbered names beside the sources: the second entry's output would be the third
@@ -405,6 +410,83 @@ class TestJobDriver : public QObject {
     CheckTone(music_ + "Track3.mp3", 1.2, 660.0);
     QVERIFY(!Exists(two));
     QCOMPARE(FilesIn(music_), (std::set<std::string>{"Track1.mp3", "Track10.mp3", "Track3.mp3"}));
+  }
+
+  // An output that is not there when its file is done (its folder went away during the
+  // last pass) fails that file: the batch ends below 100 percent and its source stays.
+  void vanishedOutputFailsItsFile() {
+    const std::string out = music_ + "out";
+    QVERIFY(QDir().mkpath(QFile::decodeName(out.c_str())));
+    const std::string first = Tone("first.wav", 1.2, 440.0);
+    const std::string second = Tone("second.ogg", 2.2, 660.0);
+    ConvFunc.Options.OutputFormat = "wma";
+    ConvFunc.Options.OutputFolder = out;
+    ConvFunc.Options.Delete = true;
+    SetList({first, second});
+    ConvFunc.TotalLength = ConvFunc.MeasureTotalLength();
+    EngineHooks.ProcessEvents = [&] {
+      if (ConvFunc.Stage == STAGE_WMA && ConvFunc.TotalProgress >= 100)
+        std::rename(out.c_str(), (music_ + "gone").c_str());
+    };
+    MainFunc.ConvertAll();
+    QVERIFY(Exists(music_ + "gone"));
+    QVERIFY2(ConvFunc.TotalProgress < 100, qPrintable(QString::number(ConvFunc.TotalProgress)));
+    QCOMPARE(FilesIn(music_ + "gone"), std::set<std::string>{"first.wma"});
+    QCOMPARE(FilesIn(music_), std::set<std::string>{"second.ogg"});
+  }
+
+  // Two copies converting from one program folder at once: the other copy, held halfway
+  // through encoding, finds its temporary WAV untouched after this copy's whole batch, both
+  // sets of outputs hold their own songs, and temp/ is empty once both are done.
+  void twoCopiesKeepTheirOwnTemporaryWav() {
+    const std::string theirs = Tone("theirs.wav", 2.2, 880.0);
+    const std::vector<std::string> ours{Tone("one.ogg", 1.2, 440.0), Tone("two.wav", 1.2, 550.0)};
+    ConvFunc.Options.OutputFormat = "mp3";
+    int held[2], resume[2];
+    QCOMPARE(pipe(held), 0);
+    QCOMPARE(pipe(resume), 0);
+    const pid_t other = fork();
+    if (other == 0) {
+      // Only the parent's ends stay open there, so a failed parent lets this copy go.
+      close(held[0]);
+      close(resume[1]);
+      int passes = 0;
+      EngineHooks.ProcessEvents = [&] {
+        if (ConvFunc.Stage != STAGE_MP3 || ++passes != 3) return;
+        char byte = 1;
+        if (write(held[1], &byte, 1) != 1 || read(resume[0], &byte, 1) != 1) _exit(3);
+      };
+      SetList({theirs});
+      MainFunc.ConvertAll();
+      _exit(ConvFunc.Stage == STAGE_FINISHED ? 0 : 2);
+    }
+    close(held[1]);
+    close(resume[0]);
+    char byte = 0;
+    QCOMPARE(read(held[0], &byte, 1), ssize_t(1));
+    close(held[0]);
+    // The other copy came first and took the usual name.
+    const std::string theirWav = program_ + "temp/tmp100000.wav";
+    struct stat before {}, after {};
+    QCOMPARE(stat(theirWav.c_str(), &before), 0);
+    SetList(ours);
+    MainFunc.ConvertAll();
+    QCOMPARE(stat(theirWav.c_str(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_size, before.st_size);
+    QVERIFY(TemporaryWavPath() != theirWav);
+    QCOMPARE(write(resume[1], &byte, 1), ssize_t(1));
+    close(resume[1]);
+    int status = 0;
+    QCOMPARE(waitpid(other, &status, 0), other);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    CheckTone(music_ + "theirs.mp3", 2.2, 880.0);
+    CheckTone(music_ + "one.mp3", 1.2, 440.0);
+    CheckTone(music_ + "two.mp3", 1.2, 550.0);
+    ReleaseTemporaryWav();
+    const QDir temp(QFile::decodeName((program_ + "temp").c_str()));
+    QCOMPARE(temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
   }
 
   // An output folder that vanished: nothing is written anywhere, nothing is lost.
@@ -642,6 +724,13 @@ class TestJobDriver : public QObject {
                                                    "song.part-ABCDEF"}));
     QVERIFY(live.Commit());
     QCOMPARE(FilesIn(temp), (std::set<std::string>{"b.wav", ".notes.part-1", "song.part-ABCDEF"}));
+
+    // A long Cyrillic name is shortened between two characters, never inside one.
+    std::string longName = "a";  // so that byte 100 falls inside a character
+    for (int i = 0; i < 60; ++i) longName += "ж";
+    TPartialFile cyrillic(temp + longName + ".wma", false);
+    QVERIFY(cyrillic.Created());
+    QVERIFY(QUtf8StringView(cyrillic.Path()).isValidUtf8());
   }
 
   void driveScan() {
