@@ -1,48 +1,12 @@
 #include "midi_check.h"
 
+#include "midi_bytes.h"
+
 namespace audio_detail {
 namespace {
 
-class Bytes {
- public:
-  Bytes(const uint8_t* p, size_t size) : p_(p), end_(p + size) {}
-  size_t Left() const { return static_cast<size_t>(end_ - p_); }
-  bool Byte(uint8_t& b) {
-    if (p_ >= end_) return false;
-    b = *p_++;
-    return true;
-  }
-  bool Skip(size_t n) {
-    if (n > Left()) return false;
-    p_ += n;
-    return true;
-  }
-  bool Big(int bytes, uint32_t& v) {
-    if (Left() < static_cast<size_t>(bytes)) return false;
-    v = 0;
-    for (int i = 0; i < bytes; ++i) v = v << 8 | *p_++;
-    return true;
-  }
-  const uint8_t* Here() const { return p_; }
-
- private:
-  const uint8_t* p_;
-  const uint8_t* end_;
-};
-
-enum class Vlq { Ok, Cut, TooLong };
-
-// A variable-length quantity: at most four bytes of seven bits.
-Vlq Quantity(Bytes& in, uint32_t& v) {
-  v = 0;
-  for (int i = 0; i < 4; ++i) {
-    uint8_t b;
-    if (!in.Byte(b)) return Vlq::Cut;
-    v = v << 7 | (b & 0x7F);
-    if ((b & 0x80) == 0) return Vlq::Ok;
-  }
-  return Vlq::TooLong;
-}
+using Bytes = MidiBytes;
+using Vlq = MidiBytes::Vlq;
 
 std::string Hex(uint8_t b) {
   const char* digits = "0123456789ABCDEF";
@@ -59,16 +23,16 @@ std::string CheckTrack(Bytes track, bool& notes) {
   uint8_t running = 0;
   while (track.Left() > 0) {
     uint32_t delta, length;
-    const Vlq time = Quantity(track, delta);
+    const Vlq time = track.Quantity(delta);
     if (time == Vlq::TooLong) return "holds a delta time longer than four bytes";
     uint8_t status;
     if (time == Vlq::Cut || !track.Byte(status)) return cut;
     if (status == 0xFF) {
       uint8_t type;
-      if (!track.Byte(type) || Quantity(track, length) != Vlq::Ok || !track.Skip(length)) return cut;
+      if (!track.Byte(type) || track.Quantity(length) != Vlq::Ok || !track.Skip(length)) return cut;
       if (type == 0x2F) return {};  // end of track
     } else if (status == 0xF0 || status == 0xF7) {
-      if (Quantity(track, length) != Vlq::Ok || !track.Skip(length)) return cut;
+      if (track.Quantity(length) != Vlq::Ok || !track.Skip(length)) return cut;
     } else if (status >= 0xF0) {
       return "holds the undefined event " + Hex(status);
     } else {

@@ -1,5 +1,6 @@
 // The tags a Standard MIDI File carries: the name of its first track, which sequencers use
 // as the song's title, and its copyright notice.
+#include "midi_bytes.h"
 #include "tag_detail.h"
 
 namespace audio_detail {
@@ -8,43 +9,12 @@ namespace {
 constexpr uint8_t kMetaCopyright = 0x02;
 constexpr uint8_t kMetaTrackName = 0x03;
 
-class Reader {
+// The walk stops at the first thing it cannot read, so a quantity is only whole or not.
+class Reader : public MidiBytes {
  public:
-  Reader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-  bool AtEnd() const { return p_ >= end_; }
-  size_t Left() const { return static_cast<size_t>(end_ - p_); }
-  bool Byte(uint8_t& b) {
-    if (AtEnd()) return false;
-    b = *p_++;
-    return true;
-  }
-  bool Skip(size_t n) {
-    if (n > Left()) return false;
-    p_ += n;
-    return true;
-  }
-  bool Big32(uint32_t& v) {
-    if (Left() < 4) return false;
-    v = uint32_t{p_[0]} << 24 | uint32_t{p_[1]} << 16 | uint32_t{p_[2]} << 8 | p_[3];
-    p_ += 4;
-    return true;
-  }
-  // A variable-length quantity: at most four bytes of seven bits.
-  bool Quantity(uint32_t& v) {
-    v = 0;
-    for (int i = 0; i < 4; ++i) {
-      uint8_t b;
-      if (!Byte(b)) return false;
-      v = (v << 7) | (b & 0x7F);
-      if ((b & 0x80) == 0) return true;
-    }
-    return false;
-  }
-  const uint8_t* Here() const { return p_; }
-
- private:
-  const uint8_t* p_;
-  const uint8_t* end_;
+  using MidiBytes::MidiBytes;
+  bool Big32(uint32_t& v) { return Big(4, v); }
+  bool Quantity(uint32_t& v) { return MidiBytes::Quantity(v) == Vlq::Ok; }
 };
 
 std::string MetaText(const uint8_t* data, uint32_t length) {
