@@ -35,37 +35,8 @@ for i in $(seq 1 "$files"); do
 done
 
 # Settings of a first run, so nothing of a config.cfg beside the build (a deletion) applies.
-# (The last line is written without a line feed, as the window writes it.)
-cat > "$work/config.cfg" <<'CFG'
-[Main]
-OutputFormat=mp3
-[WAVOptions]
-Freq=44100
-NumChannels=2
-[OGGOptions]
-Freq=44100
-NumChannels=2
-Bitrate=192
-UseVBR=0
-Quality=5
-[MP3Options]
-Freq=44100
-NumChannels=2
-Bitrate=192
-UseVBR=0
-Quality=5
-[WMAOptions]
-Bitrate=128
-UseVBR=0
-Quality=4
-[Files]
-OutputFolder=
-OutputName=0
-Delete=0
-[Messages]
-ReadOnlyWarn=0
-CFG
-truncate -s -1 "$work/config.cfg"
+# (bench/first-run.cfg ends without a line feed after its last value, as the window writes it.)
+cp "$(dirname "$0")/first-run.cfg" "$work/config.cfg"
 
 # measure LABEL COMMAND...: runs the command under /usr/bin/time; prints "WALL CPU", and
 # says it with the label on standard error as soon as it is known. A failed command stops

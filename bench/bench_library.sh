@@ -51,35 +51,7 @@ if [[ ! -d "$lib" ]]; then
 fi
 files=$(find "$lib" -type f | wc -l)
 
-cat > "$work/config.cfg" <<'CFG'
-[Main]
-OutputFormat=mp3
-[WAVOptions]
-Freq=44100
-NumChannels=2
-[OGGOptions]
-Freq=44100
-NumChannels=2
-Bitrate=192
-UseVBR=0
-Quality=5
-[MP3Options]
-Freq=44100
-NumChannels=2
-Bitrate=192
-UseVBR=0
-Quality=5
-[WMAOptions]
-Bitrate=128
-UseVBR=0
-Quality=4
-[Files]
-OutputFolder=
-OutputName=0
-Delete=0
-[Messages]
-ReadOnlyWarn=0
-CFG
+cp "$(dirname "$0")/first-run.cfg" "$work/config.cfg"
 
 # timed OUT_TIMES COMMAND...: wall, user, system seconds into OUT_TIMES.
 timed() {
