@@ -158,6 +158,11 @@ const TAppendedSection kAppendedSections[] = {
        m.ConfigHasFlacOpus = true;
        return r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) && r.IntFlag(o.OpusUseVBR);
      }},
+    {"[BatchOptions]",
+     [](ConfigReader& r, TOptions& o, TMainFunc& m) {
+       m.ConfigHasBatchOptions = true;
+       return r.Int(o.Jobs);
+     }},
 };
 
 // Reads appended sections while the next line is one of their headers; any other line,
@@ -255,7 +260,8 @@ bool ConfigTextToBool(const std::string& text) {
   ThrowInvalid(text, "boolean");
 }
 
-std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus) {
+std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus,
+                            bool withBatchOptions) {
   const auto num = [](int32_t v) { return std::to_string(v); };
   std::string s;
   s += "[Main]\nOutputFormat=" + o.OutputFormat;
@@ -286,6 +292,7 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacO
     s += "\nBitrate=" + num(o.OpusBitrate);
     s += "\nUseVBR=" + FlagToText(o.OpusUseVBR);
   }
+  if (withBatchOptions || o.Jobs != DefaultBatchJobs()) s += "\n[BatchOptions]\nJobs=" + num(o.Jobs);
   return s;
 }
 
@@ -324,6 +331,8 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
   o.OpusBitrate = defaults.OpusBitrate;
   o.OpusUseVBR = defaults.OpusUseVBR;
   ConfigHasFlacOpus = false;
+  o.Jobs = defaults.Jobs;
+  ConfigHasBatchOptions = false;
   ConfigReader r(f.get());
   // Each step stores its value at once, so a conversion error leaves the keys before it
   // read and the rest untouched; the end of the file stops reading the same way.
@@ -347,7 +356,8 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
 
 void TMainFunc::WriteConfig() {
   const std::string path = ConfigPath();
-  const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus);
+  const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus,
+                                           ConfigHasBatchOptions);
 
   // The new text goes to a temporary file beside the old one and replaces it by rename,
   // so a full disk or a failed write leaves the previous settings whole. A symbolic link

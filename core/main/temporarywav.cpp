@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "codecs/options.h"
 #include "main/paths.h"
 
 namespace {
@@ -112,6 +113,9 @@ void TTemporaryWavClaim::RemoveFiles() const {
   const std::string folder = Private() ? private_ : temp_;
   std::remove((folder + kWavName).c_str());
   std::remove((folder + kSpareName).c_str());
+  // The WAVs of the other conversion slots of a batch and their spare names.
+  for (int n = 2; n < 2 * MaxBatchJobs(); ++n)
+    std::remove((folder + "tmp" + std::to_string(100000 + n) + ".wav").c_str());
 }
 
 namespace {

@@ -90,6 +90,9 @@ class TestJobDriver : public QObject {
     program_ = folders.program;
     music_ = folders.music;
     ConvFunc.Options = FirstRunOptions();
+    // The described batch, one entry after the other; the batch run several entries at a
+    // time has its own tests (test_paralleljobs).
+    ConvFunc.Options.Jobs = 1;
     ConvFunc.Stage = STAGE_NONE;
     ConvFunc.TotalLength = 0;
     MainFunc.ReadOnlyWarn = false;
