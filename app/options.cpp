@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "advancedpage.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -252,6 +254,8 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   OptionsPageCtrl->addTab(FilesPage, QStringLiteral("Файлы"));
   FlacOpusPage = new QWidget;
   OptionsPageCtrl->addTab(FlacOpusPage, QStringLiteral("FLAC и Opus"));
+  AdvancedPage = new TAdvancedPage;
+  OptionsPageCtrl->addTab(AdvancedPage, QStringLiteral("Дополнительно"));
 
   const QString channels = QStringLiteral("Число каналов:");
   const QString rate = QStringLiteral("Частота дискретизации:");
@@ -406,11 +410,13 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   connect(OK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(sBitBtn1, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(FlacOpusOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
+  connect(AdvancedPage->AdvancedOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   // Return presses the OK of the page in view (a focused button presses itself).
   OK->setDefault(true);
   connect(OptionsPageCtrl, &QTabWidget::currentChanged, this, [this] {
     QWidget* page = OptionsPageCtrl->currentWidget();
-    (page == FilesPage ? sBitBtn1 : page == FlacOpusPage ? FlacOpusOK : OK)->setDefault(true);
+    (page == FilesPage ? sBitBtn1 : page == FlacOpusPage ? FlacOpusOK
+     : page == AdvancedPage ? AdvancedPage->AdvancedOK : OK)->setDefault(true);
   });
 }
 
@@ -458,6 +464,7 @@ void TOptionsBox::FormShow() {
   SelectIfFound(OpusNumCh, ItemOf(kChannelCounts, o.OpusNumChannels));
   SelectIfFound(OpusBitrate, BitrateItemOf(kOpusBitrateFirst, kOpusBitrateItems, o.OpusBitrate));
   SetTicked(OpusUseVBR, o.OpusUseVBR);
+  AdvancedPage->FormShow();
 
   const bool custom = !o.OutputFolder.empty();
   SetChosen(custom ? CustomOutFolderBut : SourceFolderBut);

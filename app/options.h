@@ -16,6 +16,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class TAdvancedPage;
 class TUpDown;
 
 class TOptionsBox : public QDialog {
@@ -32,6 +33,7 @@ class TOptionsBox : public QDialog {
   QWidget* CodecsPage = nullptr;
   QWidget* FilesPage = nullptr;
   QWidget* FlacOpusPage = nullptr;
+  TAdvancedPage* AdvancedPage = nullptr;
 
   // Page "Кодеки".
   QComboBox* OggNumCh = nullptr;

@@ -189,6 +189,10 @@ void TParallelBatch::EndSlot(std::unique_ptr<TJobSlot>& slot) {
   } else {
     // A failed entry counts for nothing, so a batch with a failure ends below 100 percent.
     if (slot->converted) endedSeconds_ += slot->batchSeconds.load();
+    // What the engine tells of the file it did last, as one entry at a time leaves it.
+    ConvFunc.DecodeResult = slot->engine.DecodeResult;
+    ConvFunc.SourceTags = slot->engine.SourceTags;
+    ConvFunc.CurrentLength = slot->engine.CurrentLength;
     if (slot->stage.load() != STAGE_NONE) {
       lastCurrentProgress_ = slot->currentProgress.load();
       lastStage_ = slot->stage.load();
