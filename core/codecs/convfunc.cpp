@@ -29,7 +29,7 @@ bool OnWorkerThread() { return static_cast<bool>(passReporter); }
 
 void StopAllConversions(bool stop) { stopAllConversions.store(stop); }
 
-bool CancelRequested() {
+bool ConversionStopRequested() {
   // The live Stage belongs to the user-interface thread; a worker reads only the flag.
   return stopAllConversions.load(std::memory_order_relaxed) ||
          (!OnWorkerThread() && ConvFunc.Stage == STAGE_CANCEL);

@@ -81,7 +81,7 @@ extern TConvFunc ConvFunc;
 void StopAllConversions(bool stop);
 // True when the conversion on this thread is to stop: the request above, or on the
 // user-interface thread a cancel confirmed in the progress window (Stage 30).
-bool CancelRequested();
+bool ConversionStopRequested();
 
 // Opens any supported source through the fixed cascade of openers; 0 if none takes it.
 uint32_t OpenSource(const std::string& path, uint32_t streamFlags, uint32_t moduleFlags);
