@@ -1,7 +1,5 @@
 #include "options.h"
 
-#include "advancedpage.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -30,6 +28,7 @@
 
 #include "codecs/convfunc.h"
 #include "folderprobe.h"
+#include "jobschoice.h"
 #include "main/uihooks.h"
 #include "updown.h"
 
@@ -254,8 +253,8 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   OptionsPageCtrl->addTab(FilesPage, QStringLiteral("Файлы"));
   FlacOpusPage = new QWidget;
   OptionsPageCtrl->addTab(FlacOpusPage, QStringLiteral("FLAC и Opus"));
-  AdvancedPage = new TAdvancedPage;
-  OptionsPageCtrl->addTab(AdvancedPage, QStringLiteral("Дополнительно"));
+  MorePage = new QWidget;
+  OptionsPageCtrl->addTab(MorePage, QStringLiteral("Дополнительно"));
 
   const QString channels = QStringLiteral("Число каналов:");
   const QString rate = QStringLiteral("Частота дискретизации:");
@@ -366,6 +365,9 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   OpusUseVBR = MakeCheckBox(opus, "OpusUseVBR", variable, 8, 120, 137);
   FlacOpusOK = MakeButton(FlacOpusPage, "FlacOpusOK", QStringLiteral("OK"), 259, 288, 75, 25);
 
+  JobsEdit = MakeJobsChoice(MorePage);
+  MoreOK = MakeButton(MorePage, "MoreOK", QStringLiteral("OK"), 259, 288, 75, 25);
+
   connect(WAVNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::WAVNumChChange);
   connect(OggNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::OggNumChChange);
   connect(MP3NumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::MP3NumChChange);
@@ -410,13 +412,13 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   connect(OK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(sBitBtn1, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(FlacOpusOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
-  connect(AdvancedPage->AdvancedOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
+  connect(MoreOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   // Return presses the OK of the page in view (a focused button presses itself).
   OK->setDefault(true);
   connect(OptionsPageCtrl, &QTabWidget::currentChanged, this, [this] {
     QWidget* page = OptionsPageCtrl->currentWidget();
     (page == FilesPage ? sBitBtn1 : page == FlacOpusPage ? FlacOpusOK
-     : page == AdvancedPage ? AdvancedPage->AdvancedOK : OK)->setDefault(true);
+     : page == MorePage ? MoreOK : OK)->setDefault(true);
   });
 }
 
@@ -464,7 +466,6 @@ void TOptionsBox::FormShow() {
   SelectIfFound(OpusNumCh, ItemOf(kChannelCounts, o.OpusNumChannels));
   SelectIfFound(OpusBitrate, BitrateItemOf(kOpusBitrateFirst, kOpusBitrateItems, o.OpusBitrate));
   SetTicked(OpusUseVBR, o.OpusUseVBR);
-  AdvancedPage->FormShow();
 
   const bool custom = !o.OutputFolder.empty();
   SetChosen(custom ? CustomOutFolderBut : SourceFolderBut);
@@ -486,6 +487,7 @@ void TOptionsBox::FormShow() {
     const int pattern = o.OutputName - 1;
     RenameChBox->setCurrentIndex(pattern >= 0 && pattern < RenameChBox->count() ? pattern : -1);
   }
+  ShowJobs(JobsEdit);
 }
 
 void TOptionsBox::WAVNumChChange(int item) {

@@ -15,8 +15,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
-class TAdvancedPage;
 class TUpDown;
 
 class TOptionsBox : public QDialog {
@@ -33,7 +33,7 @@ class TOptionsBox : public QDialog {
   QWidget* CodecsPage = nullptr;
   QWidget* FilesPage = nullptr;
   QWidget* FlacOpusPage = nullptr;
-  TAdvancedPage* AdvancedPage = nullptr;
+  QWidget* MorePage = nullptr;
 
   // Page "Кодеки".
   QComboBox* OggNumCh = nullptr;
@@ -80,6 +80,10 @@ class TOptionsBox : public QDialog {
   QComboBox* OpusBitrate = nullptr;
   QCheckBox* OpusUseVBR = nullptr;
   QPushButton* FlacOpusOK = nullptr;
+
+  // Page "Дополнительно".
+  QSpinBox* JobsEdit = nullptr;
+  QPushButton* MoreOK = nullptr;
 
  public slots:
   void FormShow();

@@ -19,7 +19,6 @@
 
 #include "codecs/convfunc.h"
 #include "main/uihooks.h"
-#include "advancedpage.h"
 #include "options.h"
 #include "updown.h"
 
@@ -650,8 +649,8 @@ class TestOptions : public QObject {
     ConvFunc.Options.Jobs = stored;
     TOptionsBox box;
     box.show();
-    box.OptionsPageCtrl->setCurrentWidget(box.AdvancedPage);
-    QSpinBox* jobs = box.AdvancedPage->JobsEdit;
+    box.OptionsPageCtrl->setCurrentWidget(box.MorePage);
+    QSpinBox* jobs = box.JobsEdit;
     QCOMPARE(jobs->minimum(), 1);
     QCOMPARE(jobs->maximum(), 2 * DefaultBatchJobs());
     QCOMPARE(jobs->value(), shown);
