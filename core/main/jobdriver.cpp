@@ -30,27 +30,16 @@ void MakeWritable(const std::string& path) {
   if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
 }
 
-bool CopyInto(const std::string& from, TPartialFile& to) {
-  FilePtr in(std::fopen(from.c_str(), "rb"));
-  if (!in) return false;
-  FilePtr out(std::fopen(to.Path().c_str(), "wb"));
-  if (!out) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) {
-    if (std::fwrite(buffer, 1, n, out.get()) != n) return false;
-  }
-  if (std::ferror(in.get())) return false;
-  // Closed here, not by the owner, so a failed final write is seen.
-  return std::fclose(out.release()) == 0;
-}
-
 // True when both paths name the same entry of the same folder, whether it exists or not.
 bool SamePlace(const std::string& a, const std::string& b) {
-  if (SameFile(a, b)) return true;
-  if (NamePart(a) != NamePart(b)) return false;
-  const std::string folderA = FolderPart(a), folderB = FolderPart(b);
-  return SameFile(folderA.empty() ? "." : folderA, folderB.empty() ? "." : folderB);
+  return SameFile(a, b) || SameEntry(a, b);
+}
+
+// True when `destination` is `source`'s own entry under another path (a bind mount of its
+// folder): replacing that name would replace the source. Its own path, written as it is,
+// is the described re-encoding in place, read whole before it is replaced.
+bool SourceUnderAnotherName(const std::string& source, const std::string& destination) {
+  return destination != source && SameEntry(source, destination);
 }
 
 // True when `destination` is the source of an entry after `index`, still waiting to be
@@ -97,26 +86,6 @@ class TTemporaryWav {
 };
 }  // namespace
 
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  const std::string target = ReplacedFile(to);
-  if (target.empty()) return false;
-  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd >= 0) {
-    TakeOverAttributes(fd, target);
-    if (fstat(fd, &info) != 0) info.st_size = -1;
-    close(fd);
-  }
-  if (std::rename(from.c_str(), target.c_str()) != 0) {
-    if (errno != EXDEV) return false;
-    TPartialFile partial(target);
-    if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
-    std::remove(from.c_str());
-  }
-  NoteCommittedFile(to, fd >= 0 ? info.st_size : -1);
-  return true;
-}
-
 std::string StripExtension(const std::string& text) {
   const auto dot = text.rfind('.');
   if (dot == std::string::npos || text.find('/', dot) != std::string::npos) return text;
@@ -151,12 +120,6 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   }
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
                         bool converted) {
   return converted && IsRegularFile(destination) && !SameFile(source, destination);
@@ -183,7 +146,8 @@ void TMainFunc::ConvertAll() {
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
     // Nor is one that would replace an output made earlier in this batch.
-    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination)) {
+    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination) ||
+        SourceUnderAnotherName(source, destination)) {
       ConvFunc.CountAsDone(source);
       continue;
     }
@@ -204,7 +168,7 @@ void TMainFunc::ConvertAll() {
 }
 
 bool TMainFunc::ConvertFile(std::string source, std::string destination) {
-  mkdir((ProgramDir() + "temp").c_str(), 0777);
+  mkdir((ProgramDir() + "temp").c_str(), 0700);
   if (source.empty() || destination.empty()) return false;
 
   // The temporary WAV must be neither the file read nor the file written: a list may name
@@ -224,7 +188,7 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
       TTemporaryWav wav(wavPath);
       ok = ConvFunc.DecodeToWAV(source, wav.Path(), ConvFunc.Options, 0) == 1;
       ConvFunc.CheckCancel();
-      ok = ok && MoveReplacing(wav.Path(), destination);
+      ok = ok && LandOutput(wav.Path(), destination, TLanding::Replace);
     } else {
       ok = ConvFunc.DecodeToWAV(source, destination, ConvFunc.Options, 0) == 1;
     }
