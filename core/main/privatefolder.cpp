@@ -192,14 +192,18 @@ void RemoveDeadPrivateFolders(const std::string& parent, const std::string& pref
   ::close(parentFd);
 }
 
-std::string PerUserScratchFolder() {
+std::string PrivateRuntimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime == '/') {
-    const int fd = ::open(runtime, kFolderFlags);
-    const bool usable = fd >= 0 && IsOwnPrivateFolder(fd);
-    if (fd >= 0) ::close(fd);
-    if (usable) return runtime;
-  }
+  if (!runtime || *runtime != '/') return {};
+  const int fd = ::open(runtime, kFolderFlags);
+  const bool usable = fd >= 0 && IsOwnPrivateFolder(fd);
+  if (fd >= 0) ::close(fd);
+  return usable ? runtime : std::string();
+}
+
+std::string PerUserScratchFolder() {
+  const std::string runtime = PrivateRuntimeFolder();
+  if (!runtime.empty()) return runtime;
   const char* tmp = std::getenv("TMPDIR");
   std::string base = tmp && *tmp == '/' ? tmp : "/tmp";
   while (base.size() > 1 && base.back() == '/') base.pop_back();

@@ -58,6 +58,10 @@ void RemoveFolderThrough(int parentFd, const std::string& name, int fd, dev_t de
 // The folder open as `fd` is a folder of this user's that nobody else can write into.
 bool IsOwnPrivateFolder(int fd);
 
+// $XDG_RUNTIME_DIR when it is set and is a folder of this user's that nobody else can write
+// into (not a link); empty otherwise.
+std::string PrivateRuntimeFolder();
+
 // Where this user's scratch folders go outside the program's folder: $XDG_RUNTIME_DIR when
 // it is set and private, else "$TMPDIR/orvik-converter-UID" (or /tmp), made 0700 and
 // checked (this user's, a folder, not a link, nobody else's to write) before each use.
