@@ -7,7 +7,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -188,6 +196,92 @@ class TestDesktop : public QObject {
     AddHandedFiles();
     QTRY_COMPARE(MainFunc.FileList, (std::vector<std::string>{a, b}));
     QCOMPARE(MainFunc.Rows.Items, MainFunc.FileList);
+    MainFunc.ClearList();
+    Form1 = nullptr;
+  }
+
+  // A sender that is no well-behaved later start gets nothing into the list and holds its
+  // connection no longer than the deadline; a later start right behind it is served at
+  // once. The socket lives in the private runtime folder here.
+  void misbehavingSenderIsCutOff_data() {
+    QTest::addColumn<QByteArray>("message");  // sent at once
+    QTest::addColumn<int>("trickleMs");       // then a byte this often until cut off; 0: none
+    QTest::addColumn<bool>("senderCloses");   // the sender goes away after the message
+    QTest::addColumn<int>("cutWithinMs");
+    QTest::newRow("oversized") << QByteArray(17 << 20, 'a') << 0 << false << 3000;
+    QTest::newRow("slow") << QByteArray("/music/") << 50 << false << 11000;
+    QTest::newRow("garbage after the list") << QByteArray("/x.mp3\0\0garbage", 16) << 0 << false << 3000;
+    QTest::newRow("truncated") << QByteArray("/music/a.m") << 0 << true << 0;
+  }
+  void misbehavingSenderIsCutOff() {
+    QFETCH(QByteArray, message);
+    QFETCH(int, trickleMs);
+    QFETCH(bool, senderCloses);
+    QFETCH(int, cutWithinMs);
+    TForm1 form;
+    Form1 = &form;
+    form.show();
+    MainFunc.ClearList();
+    const QByteArray runtime = root_ + "runtime";
+    QDir().mkpath(QFile::decodeName(runtime));
+    QCOMPARE(chmod(runtime.constData(), 0700), 0);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    const QString name = RunningCopyName(root_.toStdString() + QTest::currentDataTag());
+    QVERIFY(name.startsWith(QFile::decodeName(runtime) + "/"));
+    QVERIFY(ListenForLaterStarts(name));
+
+    std::atomic<int> cutAfterMs{-1};
+    std::thread sender([&] {
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      const QByteArray path = QFile::encodeName(name);
+      std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        cutAfterMs = 1 << 30;
+        return;
+      }
+      const auto start = std::chrono::steady_clock::now();
+      send(fd, message.constData(), size_t(message.size()), MSG_NOSIGNAL);
+      if (senderCloses) {
+        close(fd);
+        cutAfterMs = 0;
+        return;
+      }
+      // Cut off once a read sees the end or a write fails; the answer byte is no end. A
+      // copy that never cuts it off fails the row after 20 s.
+      while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, trickleMs > 0 ? trickleMs : 15000) > 0) {
+          char byte;
+          if (recv(fd, &byte, 1, 0) <= 0) break;
+          continue;
+        }
+        if (trickleMs == 0 || send(fd, "a", 1, MSG_NOSIGNAL) != 1) break;
+      }
+      cutAfterMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start).count());
+      close(fd);
+    });
+    // The running copy answers from its event loop, which stays free meanwhile.
+    while (cutAfterMs < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    sender.join();
+    QVERIFY2(cutAfterMs <= cutWithinMs, std::to_string(cutAfterMs).c_str());
+    QCoreApplication::processEvents();
+    QVERIFY(MainFunc.FileList.empty());
+
+    // Too long a path is refused, the others are taken.
+    const std::string a = root_.toStdString() + "a.mp3";
+    std::atomic<int> taken{-1};
+    std::thread later([&] {
+      taken = HandFilesToRunningCopy(name, {"/" + std::string(5000, 'x'), a}) ? 1 : 0;
+    });
+    while (taken < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    later.join();
+    QCOMPARE(taken.load(), 1);
+    QTRY_COMPARE(MainFunc.FileList, std::vector<std::string>{a});
+    qunsetenv("XDG_RUNTIME_DIR");
     MainFunc.ClearList();
     Form1 = nullptr;
   }
