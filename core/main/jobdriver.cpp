@@ -1,7 +1,5 @@
 #include "main/jobdriver.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +13,6 @@
 #include "main/paths.h"
 #include "main/removeaside.h"
 #include "main/uihooks.h"
-#include "stdio_file.h"
 
 namespace {
 bool IsRegularFile(const std::string& path) {
@@ -33,13 +30,6 @@ void MakeWritable(const std::string& path) {
 // True when both paths name the same entry of the same folder, whether it exists or not.
 bool SamePlace(const std::string& a, const std::string& b) {
   return SameFile(a, b) || SameEntry(a, b);
-}
-
-// True when `destination` is `source`'s own entry under another path (a bind mount of its
-// folder): replacing that name would replace the source. Its own path, written as it is,
-// is the described re-encoding in place, read whole before it is replaced.
-bool SourceUnderAnotherName(const std::string& source, const std::string& destination) {
-  return destination != source && SameEntry(source, destination);
 }
 
 // True when `destination` is the source of an entry after `index`, still waiting to be
@@ -146,8 +136,7 @@ void TMainFunc::ConvertAll() {
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
     // Nor is one that would replace an output made earlier in this batch.
-    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination) ||
-        SourceUnderAnotherName(source, destination)) {
+    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination)) {
       ConvFunc.CountAsDone(source);
       continue;
     }

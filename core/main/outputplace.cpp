@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,17 +10,9 @@
 
 #include "codecs/partialfile.h"
 #include "main/paths.h"
+#include "main/privatefolder.h"
 
 namespace {
-
-std::string SpareChars() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[6] = {};
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return "spare0";
-  std::string text;
-  for (unsigned char b : bytes) text += kChars[b % (sizeof kChars - 1)];
-  return text;
-}
 
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
@@ -101,7 +92,7 @@ bool LandUnnamed(const std::string& unnamedPath, const std::string& to, const st
   // A link cannot replace a name; a hidden name is given first, then renamed over the old
   // name in one step.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string hidden = hiddenStem + SpareChars();
+    const std::string hidden = hiddenStem + RandomNameChars();
     if (::linkat(AT_FDCWD, unnamedPath.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0) {
       if (errno == EEXIST) continue;
       return false;

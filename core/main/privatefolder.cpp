@@ -31,17 +31,6 @@ void CloseIfOpen(int& fd) {
   fd = -1;
 }
 
-std::string RandomChars() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[6] = {};
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    for (unsigned char& b : bytes) b = static_cast<unsigned char>(std::rand());
-  }
-  std::string text;
-  for (unsigned char b : bytes) text += kChars[b % (sizeof kChars - 1)];
-  return text;
-}
-
 // The names in the folder open as `fd` (beginning with `prefix`), "." and ".." left out.
 std::vector<std::string> NamesIn(int fd, const std::string& prefix = {}) {
   std::vector<std::string> names;
@@ -65,17 +54,34 @@ bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The folder open as `fd` is a folder of this user's that nobody else can write into.
+bool IsOwnPrivateFolder(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Removes every file in the folder open as `fd`, then the folder named `name` in the folder
+// open as `parentFd` when it still is that folder (device and inode `dev`, `ino`).
+void RemoveFolderThrough(int parentFd, const std::string& name, int fd, dev_t dev, ino_t ino) {
+  // Only files are made in these folders; a folder found inside stays, and so does this one.
+  for (const std::string& entry : NamesIn(fd)) ::unlinkat(fd, entry.c_str(), 0);
+  struct stat named {};
+  if (parentFd >= 0 && ::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(named.st_mode) && named.st_dev == dev && named.st_ino == ino)
+    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+}
+
 // True when the run that made the folder open as `fd` has ended. A lock that is not a
 // regular file of this user's (a FIFO, a link, a device) proves nothing: the folder stays.
 bool RunHasEnded(int fd, const struct stat& folder) {
   const int lock = ::openat(fd, kLockName, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   if (lock < 0) return errno == ENOENT && std::time(nullptr) - folder.st_mtime > kUnlockedAgeSeconds;
   struct stat info {};
-  // Taken and kept until the descriptor closes: the folder is never in use and half removed.
   const bool ended = ::fstat(lock, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
                      ::flock(lock, LOCK_EX | LOCK_NB) == 0;
-  // The lock goes with the folder's other files; closing it here frees it only for
-  // another sweep, which then finds the folder gone or empty.
+  // No run takes up a dead folder again (every folder gets a new name), so the lock need
+  // not be held while the folder is removed; two sweeps at once remove the same files.
   ::close(lock);
   return ended;
 }
@@ -106,19 +112,15 @@ int OpenOrMakeOwnFolder(const std::string& path) {
 
 }  // namespace
 
-bool IsOwnPrivateFolder(int fd) {
-  struct stat info {};
-  return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-void RemoveFolderThrough(int parentFd, const std::string& name, int fd, dev_t dev, ino_t ino) {
-  // Only files are made in these folders; a folder found inside stays, and so does this one.
-  for (const std::string& entry : NamesIn(fd)) ::unlinkat(fd, entry.c_str(), 0);
-  struct stat named {};
-  if (parentFd >= 0 && ::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISDIR(named.st_mode) && named.st_dev == dev && named.st_ino == ino)
-    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+std::string RandomNameChars() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6] = {};
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(std::rand());
+  }
+  std::string text;
+  for (unsigned char b : bytes) text += kChars[b % (sizeof kChars - 1)];
+  return text;
 }
 
 std::unique_ptr<TPrivateFolder> TPrivateFolder::Make(const std::string& parent, const std::string& prefix) {
@@ -127,7 +129,7 @@ std::unique_ptr<TPrivateFolder> TPrivateFolder::Make(const std::string& parent, 
   if (folder->parentFd_ < 0) return nullptr;
   std::string name;
   for (int attempt = 0;; ++attempt) {
-    name = prefix + RandomChars();
+    name = prefix + RandomNameChars();
     if (::mkdirat(folder->parentFd_, name.c_str(), 0700) == 0) break;
     if (errno != EEXIST || attempt == 100) return nullptr;
   }

@@ -51,13 +51,6 @@ class TPrivateFolder {
 // sweep stay.
 void RemoveDeadPrivateFolders(const std::string& parent, const std::string& prefix);
 
-// Removes every file in the folder open as `fd`, then the folder named `name` in the folder
-// open as `parentFd` when it still is that folder (device and inode `dev`, `ino`).
-void RemoveFolderThrough(int parentFd, const std::string& name, int fd, dev_t dev, ino_t ino);
-
-// The folder open as `fd` is a folder of this user's that nobody else can write into.
-bool IsOwnPrivateFolder(int fd);
-
 // $XDG_RUNTIME_DIR when it is set and is a folder of this user's that nobody else can write
 // into (not a link); empty otherwise.
 std::string PrivateRuntimeFolder();
@@ -67,6 +60,9 @@ std::string PrivateRuntimeFolder();
 // checked (this user's, a folder, not a link, nobody else's to write) before each use.
 // Empty when no such folder can be had.
 std::string PerUserScratchFolder();
+
+// Six random letters and digits for a name nobody can guess, as mkstemp's XXXXXX.
+std::string RandomNameChars();
 
 // Tests only: called by the sweep between deciding to remove a folder and removing it,
 // with the parent's descriptor and the folder's name. Null in the programs.
