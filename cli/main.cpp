@@ -168,7 +168,8 @@ int main(int argc, char** argv) {
   const std::string temp = TemporaryFolder(request.tempFolder);
   if (temp.empty()) {
     report.Error("no private temporary folder: $XDG_RUNTIME_DIR is not set or not private, and "
-                 "the one in $TMPDIR is another user's");
+                 "orvik-converter-" + std::to_string(geteuid()) +
+                 " in $TMPDIR is not a folder of yours alone; choose one with --temp");
     return 1;
   }
   if (!request.tempFolder.empty() && !CheckFolder(temp, false, error)) {

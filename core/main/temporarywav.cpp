@@ -14,6 +14,8 @@ namespace {
 constexpr const char* kWavName = "tmp100000.wav";
 constexpr const char* kSpareName = "tmp100001.wav";
 constexpr const char* kPrivatePrefix = "copy-";
+// In a folder other programs share ($XDG_RUNTIME_DIR), a name nobody else would use.
+constexpr const char* kScratchPrefix = "orvik-converter-copy-";
 
 // temp/ open, made 0700 when missing, when it is a folder of this user's and not a link;
 // -1 otherwise. A temp/ of this user's that others may write into (made by an older
@@ -49,8 +51,8 @@ TTemporaryWavClaim::TTemporaryWavClaim(std::string tempFolder) : temp_(std::move
     // Not a temp/ to trust: a private folder where this user keeps scratch folders.
     const std::string scratch = PerUserScratchFolder();
     if (!scratch.empty()) {
-      RemoveDeadPrivateFolders(scratch, kPrivatePrefix);
-      private_ = TPrivateFolder::Make(scratch, kPrivatePrefix);
+      RemoveDeadPrivateFolders(scratch, kScratchPrefix);
+      private_ = TPrivateFolder::Make(scratch, kScratchPrefix);
     }
   }
   if (private_) path_ = private_->Named() + "/" + kWavName;
