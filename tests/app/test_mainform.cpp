@@ -331,7 +331,7 @@ class TestMainForm : public QObject {
     ConvFunc.Options.OutputFormat = "mp3";
     dialogAnswers_ = {{"/d.mp3"}};
     int opened = 0;
-    form->OpenUrl = [&](const QUrl&) { ++opened; };
+    form->OpenUrl = [&](const QUrl&) { return ++opened > 0; };
 
     MainFunc.BatchRunning = true;
     // The conversion routines' event processing is where the window learns of the batch.
@@ -483,12 +483,39 @@ class TestMainForm : public QObject {
     QCOMPARE(ReadWholeFile(Dir() + "config.cfg"), BuildConfigText(ConvFunc.Options, true));
   }
 
+  // The help page beside the program opens in the desktop's program for it; where the
+  // page or such a program is missing, a message names the page's path.
+  void helpOpensTheHelpPage_data() {
+    QTest::addColumn<bool>("pageThere");
+    QTest::addColumn<bool>("launcher");
+    QTest::addColumn<QString>("message");  // empty: none
+    const QString page = dir_.filePath("Help.html");
+    QTest::newRow("opened") << true << true << "";
+    QTest::newRow("no program for HTML pages") << true << false
+        << "Не удалось открыть страницу справки " + page +
+               ": не найдена программа для HTML-страниц. Откройте её в браузере.";
+    QTest::newRow("page missing") << false << true << "Страница справки не найдена: " + page;
+  }
   void helpOpensTheHelpPage() {
+    QFETCH(bool, pageThere);
+    QFETCH(bool, launcher);
+    QFETCH(QString, message);
     TForm1* form = MakeForm();
+    const std::string page = Dir() + "Help.html";
+    if (pageThere) QVERIFY(WriteWholeFile(page, "<html></html>"));
+    else std::remove(page.c_str());
     QUrl opened;
-    form->OpenUrl = [&](const QUrl& url) { opened = url; };
+    form->OpenUrl = [&](const QUrl& url) {
+      opened = url;
+      return launcher;
+    };
     form->OrvikConverterHelp1->trigger();
-    QCOMPARE(opened, QUrl::fromLocalFile(dir_.filePath("Help.html")));
+    QCOMPARE(opened, pageThere ? QUrl::fromLocalFile(dir_.filePath("Help.html")) : QUrl());
+    QCOMPARE(messages_.size(), size_t(message.isEmpty() ? 0 : 1));
+    if (message.isEmpty()) return;
+    QCOMPARE(QString::fromStdString(messages_[0].text), message);
+    QCOMPARE(messages_[0].caption, std::string("Orvik Converter"));
+    QCOMPARE(messages_[0].flags, 48);
   }
 
   void listShowsPathsExactly() {
