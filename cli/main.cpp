@@ -183,6 +183,10 @@ int main(int argc, char** argv) {
     sources.notEntered.insert({outputInfo.st_dev, outputInfo.st_ino});
   for (const std::string& path : paths) AddSourcePath(path, request.recurse, sources);
   for (const TSourceProblem& problem : sources.problems) report.Problem(problem.path, problem.reason);
+  // Said once for the whole run; the files beside those subfolders are converted.
+  if (sources.subfoldersNotWalked == 1) report.Error("1 subfolder not walked; use -r");
+  if (sources.subfoldersNotWalked > 1)
+    report.Error(std::to_string(sources.subfoldersNotWalked) + " subfolders not walked; use -r");
 
   TPlanInput input;
   input.sources = sources.files;

@@ -119,6 +119,8 @@ void TMainFunc::ConvertAll() {
   bool fallback = false;
   std::string destination;  // kept from one file to the next
   std::vector<std::string> written;  // the outputs this batch has made
+  BatchEnded = false;
+  FailedSources.clear();
   // The count is read anew before every file: clearing the list ends the batch.
   for (size_t i = 0; i < FileList.size(); ++i) {
     const std::string source = FileList[i];
@@ -147,6 +149,7 @@ void TMainFunc::ConvertAll() {
       written.push_back(destination);
     } else {
       TakeBackCount(positionBefore);
+      FailedSources.push_back(source);
     }
     // Only a complete output that is a different file from the source lets the source go;
     // no later file of the batch replaces it.
@@ -154,6 +157,7 @@ void TMainFunc::ConvertAll() {
       std::remove(source.c_str());
     }
   }
+  BatchEnded = true;
 }
 
 bool TMainFunc::ConvertFile(std::string source, std::string destination) {

@@ -69,6 +69,10 @@ class TestDesktop : public QObject {
     QVERIFY(QDir().mkpath("folder.mp3"));
     for (const QByteArray& name : {QByteArray("a.mp3"), QByteArray("b.wav"),
                                   QByteArray("Музыка/Песня № 1 (живьём).mp3"),
+                                  QByteArray("Музыка/альбом/02.ogg"), QByteArray("Музыка/альбом/01.MP3"),
+                                  QByteArray("Музыка/альбом/cover.jpg"),
+                                  QByteArray("Музыка/альбом/.hidden.mp3"),
+                                  QByteArray("Музыка/альбом/disc.cue"),
                                   QByteArray("\xff\xfe-latin1.ogg")}) {
       QVERIFY(MakeFile(root_ + name));
     }
@@ -95,8 +99,15 @@ class TestDesktop : public QObject {
         << QByteArrayList{"a.mp3", "b.wav"};
     QTest::newRow("a missing file is skipped")
         << QByteArrayList{"missing.mp3", "a.mp3"} << QByteArrayList{"a.mp3"};
-    QTest::newRow("folders are skipped, even one named like a file")
-        << QByteArrayList{"folder.mp3", root_ + "Музыка", "a.mp3"} << QByteArrayList{"a.mp3"};
+    // A folder gives the sources below it, in name order, subfolders in their turn; the
+    // other files beside them (covers, sheets, hidden ones) are no sources.
+    QTest::newRow("folders give their sources, an empty one nothing")
+        << QByteArrayList{"folder.mp3", root_ + "Музыка", "a.mp3"}
+        << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3", "Музыка/альбом/01.MP3",
+                          "Музыка/альбом/02.ogg", "a.mp3"};
+    QTest::newRow("a file named again after its folder moves to the end")
+        << QByteArrayList{"Музыка/альбом/", "Музыка/альбом/01.MP3"}
+        << QByteArrayList{"Музыка/альбом/02.ogg", "Музыка/альбом/01.MP3"};
     QTest::newRow("cyrillic path with blanks and signs")
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"}
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"};
