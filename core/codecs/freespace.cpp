@@ -15,11 +15,6 @@ std::mutex claimsMutex;
 // Bytes the living claims have still to write, by file system.
 std::map<dev_t, uint64_t> claimed;
 
-std::string FolderOf(const std::string& path) {
-  const std::string folder = FolderPart(path);
-  return folder.empty() ? "." : folder;
-}
-
 // Under claimsMutex.
 bool FitsBesideClaims(const std::string& folder, uint64_t bytes, dev_t device) {
   struct statvfs fs {};

@@ -1,10 +1,9 @@
 #include "main/jobdriver.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -16,7 +15,6 @@
 #include "main/paths.h"
 #include "main/removeaside.h"
 #include "main/uihooks.h"
-#include "stdio_file.h"
 
 namespace {
 bool IsRegularFile(const std::string& path) {
@@ -29,21 +27,6 @@ void MakeWritable(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
-}
-
-bool CopyInto(const std::string& from, TPartialFile& to) {
-  FilePtr in(std::fopen(from.c_str(), "rb"));
-  if (!in) return false;
-  FilePtr out(std::fopen(to.Path().c_str(), "wb"));
-  if (!out) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) {
-    if (std::fwrite(buffer, 1, n, out.get()) != n) return false;
-  }
-  if (std::ferror(in.get())) return false;
-  // Closed here, not by the owner, so a failed final write is seen.
-  return std::fclose(out.release()) == 0;
 }
 
 // True when `destination` is the source of an entry after `index`, still waiting to be
@@ -82,10 +65,7 @@ class TTemporaryWav {
 }  // namespace
 
 bool SamePlace(const std::string& a, const std::string& b) {
-  if (SameFile(a, b)) return true;
-  if (NamePart(a) != NamePart(b)) return false;
-  const std::string folderA = FolderPart(a), folderB = FolderPart(b);
-  return SameFile(folderA.empty() ? "." : folderA, folderB.empty() ? "." : folderB);
+  return SameFile(a, b) || SameEntry(a, b);
 }
 
 // A writer that commits otherwise is taken at the file's word.
@@ -94,26 +74,6 @@ bool OutputIsThere(const std::string& destination) {
   if (stat(destination.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   const TCommittedFile& last = LastCommittedFile();
   return last.destination != destination || last.length < 0 || info.st_size == last.length;
-}
-
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  const std::string target = ReplacedFile(to);
-  if (target.empty()) return false;
-  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd >= 0) {
-    TakeOverAttributes(fd, target);
-    if (fstat(fd, &info) != 0) info.st_size = -1;
-    close(fd);
-  }
-  if (std::rename(from.c_str(), target.c_str()) != 0) {
-    if (errno != EXDEV) return false;
-    TPartialFile partial(target);
-    if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
-    std::remove(from.c_str());
-  }
-  NoteCommittedFile(to, fd >= 0 ? info.st_size : -1);
-  return true;
 }
 
 std::string StripExtension(const std::string& text) {
@@ -150,12 +110,6 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   }
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
                         bool converted) {
   return converted && IsRegularFile(destination) && !SameFile(source, destination);
@@ -182,6 +136,11 @@ bool TBatchPlan::Prepare(size_t index, TBatchEntry& entry) {
   return true;
 }
 
+bool TBatchPlan::WarnsBeforeNext() const {
+  return ConvFunc.Options.OutputFolder.empty() && fallback_ && MainFunc.ReadOnlyWarn &&
+         UiHooks.ShowReadOnlyWarning;
+}
+
 bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
   // An output that would replace a source still waiting in the list is not written:
   // that source is kept, converted in its turn, and this file's source is kept too.
@@ -194,7 +153,15 @@ bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
 }
 
 void TBatchPlan::Finish(const TBatchEntry& entry, bool converted) {
-  if (converted) written_.push_back(entry.destination);
+  if (converted) {
+    written_.push_back(entry.destination);
+  } else {
+    // Kept in list order, in whatever order the entries end.
+    auto& failed = MainFunc.FailedSources;
+    const auto at = std::upper_bound(failedIndexes_.begin(), failedIndexes_.end(), entry.index);
+    failed.insert(failed.begin() + (at - failedIndexes_.begin()), entry.source);
+    failedIndexes_.insert(at, entry.index);
+  }
   // Only a complete output that is a different file from the source lets the source go;
   // no later file of the batch replaces it.
   if (ConvFunc.Options.Delete && OutputLetsSourceGo(entry.source, entry.destination, converted))
@@ -202,9 +169,12 @@ void TBatchPlan::Finish(const TBatchEntry& entry, bool converted) {
 }
 
 void TMainFunc::ConvertAll() {
+  BatchEnded = false;
+  FailedSources.clear();
   const int32_t jobs = BatchJobsFor(ConvFunc.Options);
   if (jobs > 1) {
     ConvertAllAtOnce(jobs);
+    BatchEnded = true;
     return;
   }
   TBatchPlan plan;
@@ -219,6 +189,7 @@ void TMainFunc::ConvertAll() {
     if (!converted) TakeBackCount(positionBefore);
     plan.Finish(entry, converted);
   }
+  BatchEnded = true;
 }
 
 bool TMainFunc::ConvertFile(std::string source, std::string destination) {
@@ -229,7 +200,7 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
 bool ConvertFileWith(TConvFunc& engine, const std::string& source,
                      const std::string& destination, const std::string& slotWav,
                      const std::string& spareWav) {
-  mkdir((ProgramDir() + "temp").c_str(), 0777);
+  mkdir((ProgramDir() + "temp").c_str(), 0700);
   if (source.empty() || destination.empty()) return false;
 
   // The temporary WAV must be neither the file read nor the file written: a list may name
@@ -248,7 +219,7 @@ bool ConvertFileWith(TConvFunc& engine, const std::string& source,
       TTemporaryWav wav(wavPath);
       ok = engine.DecodeToWAV(source, wav.Path(), engine.Options, 0) == 1;
       engine.CheckCancel();
-      ok = ok && MoveReplacing(wav.Path(), destination);
+      ok = ok && LandOutput(wav.Path(), destination, TLanding::Replace);
     } else {
       ok = engine.DecodeToWAV(source, destination, engine.Options, 0) == 1;
     }

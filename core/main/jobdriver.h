@@ -7,6 +7,7 @@
 
 #include "codecs/options.h"
 #include "main/mainfunc.h"
+#include "main/outputplace.h"
 
 // The text without its extension: from the last "." to the end, unless a "/" follows that
 // dot. "song.mp3" gives "song", "name." gives "name", "/a.b/song" comes back unchanged.
@@ -22,15 +23,6 @@ std::string FallbackFolder();
 // `previous` back unchanged.
 std::string OutputPathFor(const std::string& source, int index, const TOptions& options,
                           bool fallback, const std::string& previous);
-
-// Puts the complete file `from` in place of `to` in one step: readers see the old file or
-// the new one, never neither. Across file systems the copy is made beside `to` first. As
-// with every output, a link at `to` stays a link and the file replaced keeps its permission
-// bits.
-bool MoveReplacing(const std::string& from, const std::string& to);
-
-// True when both paths name one existing file (same device and inode), whatever the texts.
-bool SameFile(const std::string& a, const std::string& b);
 
 // True when `destination` holds the complete output of `source` (`converted`) and is a
 // different file: then the source may be deleted, unless a later file of the batch replaces
@@ -68,19 +60,22 @@ class TBatchPlan {
   // the output path. False when the list has ended meanwhile (cleared by the progress
   // window while the warning was open).
   bool Prepare(size_t index, TBatchEntry& entry);
+  // True when preparing the next entry (not the first) shows the read-only warning box.
+  bool WarnsBeforeNext() const;
   // True (and the entry counted as done) when its output is not to be written: it would
   // replace a source still waiting in the list or an output this batch made earlier. Asked
   // only once every earlier entry whose files meet this one's has finished.
   bool HoldsBack(const TBatchEntry& entry);
   // The one place where an entry ends, whatever order entries end in: its output joins
-  // the batch's outputs, and the source goes when the settings say so and its complete
-  // output is a different file.
+  // the batch's outputs, or its source joins MainFunc.FailedSources (in list order); the
+  // source goes when the settings say so and its complete output is a different file.
   void Finish(const TBatchEntry& entry, bool converted);
 
  private:
   bool fallback_ = false;
   std::string destination_;          // kept from one entry to the next
   std::vector<std::string> written_;  // the outputs this batch has made
+  std::vector<size_t> failedIndexes_;  // list places of MainFunc.FailedSources, ascending
 };
 
 // Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included: around

@@ -30,6 +30,10 @@ class TMainFunc {
   // Whether config.cfg had the [BatchOptions] section: it is then written back whatever
   // its value.
   bool ConfigHasBatchOptions = false;
+  // The end of the last batch: true once ConvertAll has run to the end of the list (a
+  // cancel leaves it false), with the sources whose conversion failed, in list order.
+  bool BatchEnded = false;
+  std::vector<std::string> FailedSources;
 
   void ReadConfig();
   // Reads the settings from `path` exactly as ReadConfig reads config.cfg.

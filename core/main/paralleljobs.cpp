@@ -257,6 +257,9 @@ void TParallelBatch::Run() {
     // Entries start in list order; one that must wait holds up the ones after it.
     while (!listEnded && FreeSlot() >= 0) {
       if (!waiting) {
+        // The warning box comes between entries, as one entry at a time shows it: after
+        // the entries before have ended.
+        if (AnyRunning() && plan_.WarnsBeforeNext()) break;
         TBatchEntry entry;
         // The count is read anew before every entry: clearing the list ends the batch.
         if (!plan_.Prepare(next, entry)) {

@@ -102,6 +102,8 @@ class TestParallelJobs : public QObject {
     int32_t stage = 0;
     int32_t totalProgress = 0;
     std::vector<std::string> list;
+    std::vector<std::string> failed;
+    bool ended = false;
   };
 
   TRunResult RunBatch(const QString& format, int jobs) {
@@ -113,9 +115,11 @@ class TestParallelJobs : public QObject {
     SetList(list);
     ConvFunc.TotalLength = ConvFunc.MeasureTotalLength();
     MainFunc.ConvertAll();
-    TRunResult result{State(), ConvFunc.Stage, ConvFunc.TotalProgress, MainFunc.FileList};
-    // The list names each run's own folders: compare it by the names alone.
+    TRunResult result{State(), ConvFunc.Stage, ConvFunc.TotalProgress, MainFunc.FileList,
+                      MainFunc.FailedSources, MainFunc.BatchEnded};
+    // The lists name each run's own folders: compare them by the names alone.
     for (std::string& path : result.list) path = path.substr(folders_.program.size() - 5);
+    for (std::string& path : result.failed) path = path.substr(folders_.program.size() - 5);
     return result;
   }
 
@@ -155,10 +159,14 @@ class TestParallelJobs : public QObject {
     QCOMPARE(one.stage, int32_t(STAGE_FINISHED));
     // The broken source counts 0 seconds; the held-back entries count as done.
     QCOMPARE(one.totalProgress, int32_t(100));
+    QVERIFY(one.ended);
+    QCOMPARE(one.failed, std::vector<std::string>{"music/broken.mp3"});
 
     QCOMPARE(three.stage, one.stage);
     QCOMPARE(three.totalProgress, one.totalProgress);
     QCOMPARE(three.list, one.list);
+    QCOMPARE(three.failed, one.failed);
+    QCOMPARE(three.ended, one.ended);
     QCOMPARE(three.state.size(), one.state.size());
     for (const auto& [name, bytes] : one.state) {
       QVERIFY2(three.state.count(name), name.c_str());
@@ -192,6 +200,7 @@ class TestParallelJobs : public QObject {
     };
     QVERIFY_THROWS_EXCEPTION(EAbort, MainFunc.ConvertAll());
     QVERIFY(cancelled);
+    QVERIFY(!MainFunc.BatchEnded);
     QCOMPARE(ConvFunc.Stage, int32_t(STAGE_CANCEL));
     QCOMPARE(FilesIn(folders_.program + "temp/"), std::set<std::string>{});
     const std::set<std::string> files = FilesIn(m);
