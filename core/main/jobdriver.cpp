@@ -152,7 +152,8 @@ bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
   return true;
 }
 
-void TBatchPlan::Finish(const TBatchEntry& entry, bool converted) {
+void TBatchPlan::Finish(const TBatchEntry& entry, const TEntryResult& result) {
+  const bool converted = result.converted;
   if (converted) {
     written_.push_back(entry.destination);
   } else {
@@ -183,13 +184,22 @@ void TMainFunc::ConvertAll() {
   for (size_t i = 0; plan.Prepare(i, entry); ++i) {
     if (plan.HoldsBack(entry)) continue;
     const int32_t positionBefore = ConvFunc.TotalPosition;
-    // A conversion counts only when its output is there as it was written.
-    const bool converted = ConvertFile(entry.source, entry.destination) &&
-                           OutputIsThere(entry.destination);
-    if (!converted) TakeBackCount(positionBefore);
-    plan.Finish(entry, converted);
+    const TEntryResult result =
+        RunEntry(ConvFunc, entry, TemporaryWavPath(), TemporaryWavPathForSlot(1));
+    if (!result.converted) TakeBackCount(positionBefore);
+    plan.Finish(entry, result);
   }
   BatchEnded = true;
+}
+
+TEntryResult RunEntry(TConvFunc& engine, const TBatchEntry& entry, const std::string& slotWav,
+                      const std::string& spareWav) {
+  TEntryResult result;
+  // A conversion counts only when its output is there as it was written.
+  result.converted =
+      ConvertFileWith(engine, entry.source, entry.destination, slotWav, spareWav) &&
+      OutputIsThere(entry.destination);
+  return result;
 }
 
 bool TMainFunc::ConvertFile(std::string source, std::string destination) {

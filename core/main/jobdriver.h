@@ -52,6 +52,17 @@ struct TBatchEntry {
   std::string destination;
 };
 
+// What became of one entry's conversion, told by the thread that ran it.
+struct TEntryResult {
+  bool converted = false;  // its output is there, whole, as it was written
+};
+
+// Runs `entry` with `engine` on the calling thread (ConvertFileWith), then what must follow
+// on that same thread: the check that its output is there as it was written. Throws EAbort
+// on a cancel.
+TEntryResult RunEntry(TConvFunc& engine, const TBatchEntry& entry, const std::string& slotWav,
+                      const std::string& spareWav);
+
 // What one batch decides entry by entry, in list order, on the user-interface thread: where
 // each output goes, which entries are held back, and what follows once an entry is done.
 class TBatchPlan {
@@ -69,7 +80,7 @@ class TBatchPlan {
   // The one place where an entry ends, whatever order entries end in: its output joins
   // the batch's outputs, or its source joins MainFunc.FailedSources (in list order); the
   // source goes when the settings say so and its complete output is a different file.
-  void Finish(const TBatchEntry& entry, bool converted);
+  void Finish(const TBatchEntry& entry, const TEntryResult& result);
 
  private:
   bool fallback_ = false;

@@ -72,7 +72,7 @@ struct TJobSlot {
   std::atomic<int32_t> batchSeconds{0};  // how far this entry has moved the batch
   std::atomic<bool> ended{false};
   // Written by the worker before `ended`, read once it is set.
-  bool converted = false;
+  TEntryResult result;
   bool stopped = false;        // by a cancel
   std::exception_ptr failure;  // anything else that escaped the conversion
   std::thread thread;
@@ -88,8 +88,7 @@ struct TJobSlot {
     SetPassReporter([this] { Publish(); });
     SetThreadTemporaryWavPath(wav);
     try {
-      converted = ConvertFileWith(engine, entry.source, entry.destination, wav, spare) &&
-                  OutputIsThere(entry.destination);
+      result = RunEntry(engine, entry, wav, spare);
     } catch (const EAbort&) {
       stopped = true;
     } catch (...) {
@@ -188,7 +187,7 @@ void TParallelBatch::EndSlot(std::unique_ptr<TJobSlot>& slot) {
     stopped_ = true;
   } else {
     // A failed entry counts for nothing, so a batch with a failure ends below 100 percent.
-    if (slot->converted) endedSeconds_ += slot->batchSeconds.load();
+    if (slot->result.converted) endedSeconds_ += slot->batchSeconds.load();
     // What the engine tells of the file it did last, as one entry at a time leaves it.
     ConvFunc.DecodeResult = slot->engine.DecodeResult;
     ConvFunc.SourceTags = slot->engine.SourceTags;
@@ -197,7 +196,7 @@ void TParallelBatch::EndSlot(std::unique_ptr<TJobSlot>& slot) {
       lastCurrentProgress_ = slot->currentProgress.load();
       lastStage_ = slot->stage.load();
     }
-    plan_.Finish(slot->entry, slot->converted);
+    plan_.Finish(slot->entry, slot->result);
   }
   slot.reset();
 }
@@ -238,7 +237,7 @@ void TParallelBatch::StopAll() {
   StopAllConversions(false);
   // An entry that ended before the stop reached it is finished as it would have been.
   for (auto& slot : slots_)
-    if (slot && !slot->stopped && !slot->failure) plan_.Finish(slot->entry, slot->converted);
+    if (slot && !slot->stopped && !slot->failure) plan_.Finish(slot->entry, slot->result);
 }
 
 void TParallelBatch::Run() {
