@@ -36,7 +36,11 @@ bool ConversionStopRequested() {
 }
 
 void TConvFunc::CheckCancel() const {
-  if (Stage == STAGE_CANCEL || stopAllConversions.load(std::memory_order_relaxed)) throw EAbort();
+  if (stopAllConversions.load(std::memory_order_relaxed)) throw EAbort();
+  // The global engine's Stage belongs to the user-interface thread: a worker that asks the
+  // global engine learns of a cancel through the flag above.
+  if (this == &ConvFunc && OnWorkerThread()) return;
+  if (Stage == STAGE_CANCEL) throw EAbort();
 }
 
 void TConvFunc::UpdateCounters(int32_t base, int32_t position) {
