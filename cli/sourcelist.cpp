@@ -12,6 +12,7 @@
 
 #include "errortext.h"
 #include "handles.h"
+#include "main/albumentries.h"
 
 namespace {
 
@@ -25,12 +26,39 @@ std::string Joined(const std::string& folder, const std::string& name) {
   return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-void AddFile(const std::string& path, const std::string& subfolder, TSourceList& list) {
+// A sheet is added as its tracks; a FLAC image only when named itself (`embeddedToo`), so a
+// walk reads no FLAC's metadata.
+void AddFile(const std::string& path, const std::string& subfolder, TSourceList& list,
+             bool embeddedToo) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !list.seen.insert({info.st_dev, info.st_ino}).second)
     return;
-  list.files.push_back(path);
-  list.subfolders.push_back(subfolder);
+  for (const TListedSource& entry : ListedSourcesOf(path, embeddedToo)) {
+    list.files.push_back(entry.path);
+    list.subfolders.push_back(subfolder);
+  }
+}
+
+// A walk converts an album by its sheet's tracks, not its images a second time as a whole.
+void DropAlbumImages(size_t from, TSourceList& list) {
+  std::set<std::pair<dev_t, ino_t>> images;
+  std::string lastSheet;
+  for (size_t i = from; i < list.files.size(); ++i) {
+    if (!IsAlbumTrackEntry(list.files[i]) || SourcePlace(list.files[i]) == lastSheet) continue;
+    lastSheet = SourcePlace(list.files[i]);
+    for (const std::string& file : AlbumFilesOf(list.files[i])) {
+      struct stat info;
+      if (stat(file.c_str(), &info) == 0) images.insert({info.st_dev, info.st_ino});
+    }
+  }
+  for (size_t i = list.files.size(); i-- > from;) {
+    struct stat info;
+    if (IsAlbumTrackEntry(list.files[i]) || stat(list.files[i].c_str(), &info) != 0 ||
+        images.count({info.st_dev, info.st_ino}) == 0)
+      continue;
+    list.files.erase(list.files.begin() + static_cast<std::ptrdiff_t>(i));
+    list.subfolders.erase(list.subfolders.begin() + static_cast<std::ptrdiff_t>(i));
+  }
 }
 
 // `subfolder` is the way from the named folder down to `folder`.
@@ -62,7 +90,7 @@ void WalkFolder(const std::string& folder, const std::string& subfolder, bool re
     // A link to a file counts as the file.
     if (S_ISLNK(info.st_mode) && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
       continue;
-    if (S_ISREG(info.st_mode) && HasSourceExtension(name)) AddFile(path, subfolder, list);
+    if (S_ISREG(info.st_mode) && HasSourceExtension(name)) AddFile(path, subfolder, list, false);
   }
   if (!recurse && subfoldersSeen && list.files.size() == before)
     list.problems.push_back({folder, "holds only subfolders; use -r"});
@@ -75,7 +103,7 @@ const std::vector<std::string>& SourceExtensions() {
   // beside the music are never reported as failures.
   static const std::vector<std::string> extensions = {
       "mp3", "wav", "ogg", "wma", "flac", "opus", "oga", "m4a", "aac", "aif", "aiff",
-      "wv",  "mka", "mid", "midi", "xm", "umx", "mod", "it",  "s3m", "mtm"};
+      "wv",  "mka", "mid", "midi", "xm", "umx", "mod", "it",  "s3m", "mtm", "cue"};
   return extensions;
 }
 
@@ -92,12 +120,14 @@ void AddSourcePath(const std::string& path, bool recurse, TSourceList& list) {
   if (stat(path.c_str(), &info) != 0) {
     list.problems.push_back({path, ErrorText(errno)});
   } else if (S_ISDIR(info.st_mode)) {
+    const size_t before = list.files.size();
     WalkFolder(path, "", recurse, list);
+    DropAlbumImages(before, list);
   } else if (!S_ISREG(info.st_mode)) {
     // A pipe or a device would block or never end.
     list.problems.push_back({path, "not a regular file"});
   } else {
-    AddFile(path, "", list);
+    AddFile(path, "", list, true);
   }
 }
 

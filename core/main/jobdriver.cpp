@@ -7,10 +7,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
+#include "main/albumentries.h"
 #include "main/cddrives.h"
 #include "main/paths.h"
 #include "main/removeaside.h"
@@ -139,13 +141,14 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   } else if (fallback) {
     folder = FallbackFolder() + "/";
   } else {
-    folder = FolderPart(source);
+    folder = FolderPart(SourcePlace(source));
   }
   const std::string name = NamePart(source);
+  const std::string albumTrack = AlbumTrackOutputStem(source);
   const std::string number = std::to_string(index + 1);
   const std::string& format = options.OutputFormat;
   switch (options.OutputName) {
-    case 0: return folder + StripExtension(name) + "." + format;
+    case 0: return folder + (albumTrack.empty() ? StripExtension(name) : albumTrack) + "." + format;
     case 1: return folder + "Track" + number + "." + format;
     default: return folder + number + "." + format;
   }
@@ -166,6 +169,7 @@ void TMainFunc::ConvertAll() {
   bool fallback = false;
   std::string destination;  // kept from one file to the next
   std::vector<std::string> written;  // the outputs this batch has made
+  std::set<std::string> albumTracksDone;
   // The count is read anew before every file: clearing the list ends the batch.
   for (size_t i = 0; i < FileList.size(); ++i) {
     const std::string source = FileList[i];
@@ -183,7 +187,8 @@ void TMainFunc::ConvertAll() {
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
     // Nor is one that would replace an output made earlier in this batch.
-    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination)) {
+    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination) ||
+        AlbumFileWaiting(FileList, i, destination)) {
       ConvFunc.CountAsDone(source);
       continue;
     }
@@ -200,6 +205,7 @@ void TMainFunc::ConvertAll() {
     if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted)) {
       std::remove(source.c_str());
     }
+    if (ConvFunc.Options.Delete && converted) DeleteAlbumOnceComplete(source, albumTracksDone);
   }
 }
 
