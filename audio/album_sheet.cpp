@@ -141,10 +141,40 @@ bool IndexesInOrder(const AlbumSheet& sheet, std::string& problem) {
   return true;
 }
 
+// libcue reports what it cannot read on the standard error, character by character; a
+// text that is no sheet is told apart first by its lines, each of which must begin with a
+// statement of a sheet and close the quotes it opens.
+bool LooksLikeSheet(const std::string& text) {
+  static const char* const kStatements[] = {
+      "REM",   "FILE",      "TRACK",    "INDEX",    "TITLE",   "PERFORMER", "SONGWRITER",
+      "ISRC",  "CATALOG",   "CDTEXTFILE", "FLAGS",  "PREGAP",  "POSTGAP",   "COMPOSER",
+      "ARRANGER", "MESSAGE", "DISC_ID", "GENRE",    "TOC_INFO1", "TOC_INFO2", "UPC_EAN",
+      "SIZE_INFO"};
+  bool track = false;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    const std::string word = line.substr(first, line.find_first_of(" \t\r", first) - first);
+    if (std::none_of(std::begin(kStatements), std::end(kStatements),
+                     [&](const char* s) { return word == s; }) ||
+        std::count(line.begin(), line.end(), '"') % 2 != 0)
+      return false;
+    for (const char c : line)
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r') return false;
+    track = track || word == "TRACK";
+  }
+  return track;
+}
+
 int ParseCueText(const std::string& text, const std::string& sheetPath, bool embedded,
                  AlbumSheet& sheet, std::string& reason) {
   const std::string shown = NameOf(sheetPath);
-  CdPtr cd(cue_parse_string(text.c_str()));
+  CdPtr cd(LooksLikeSheet(text) ? cue_parse_string(text.c_str()) : nullptr);
   const int count = cd ? cd_get_ntrack(cd.get()) : 0;
   if (!cd || count <= 0) {
     reason = shown + ": not a readable cue sheet";
