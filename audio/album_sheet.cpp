@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 extern "C" {
 #include <libcue.h>
@@ -174,6 +175,9 @@ bool LooksLikeSheet(const std::string& text) {
 int ParseCueText(const std::string& text, const std::string& sheetPath, bool embedded,
                  AlbumSheet& sheet, std::string& reason) {
   const std::string shown = NameOf(sheetPath);
+  // libcue's parser keeps its state in globals: one sheet at a time, whatever the thread.
+  static std::mutex parserMutex;
+  std::lock_guard<std::mutex> parsing(parserMutex);
   CdPtr cd(LooksLikeSheet(text) ? cue_parse_string(text.c_str()) : nullptr);
   const int count = cd ? cd_get_ntrack(cd.get()) : 0;
   if (!cd || count <= 0) {
