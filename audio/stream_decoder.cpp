@@ -203,6 +203,17 @@ bool StreamDecoder::next_block(std::vector<uint8_t>& out) {
 bool StreamDecoder::seek_to(int64_t frame) {
   // Chained Ogg links restart their stamps, so a stamp names no place in the whole file.
   if (!input_ || !link_frames_.empty() || frame < 0 || rate_ == 0) return false;
+  // Only lossless codecs stamp every frame with its first sample and decode it alone; a
+  // lossy one after a seek may lack its encoder delay or the overlap of the frame before.
+  switch (codec_->codec_id) {
+    case AV_CODEC_ID_FLAC: case AV_CODEC_ID_WAVPACK: case AV_CODEC_ID_APE:
+    case AV_CODEC_ID_TTA: case AV_CODEC_ID_ALAC: case AV_CODEC_ID_PCM_S16LE:
+    case AV_CODEC_ID_PCM_S16BE: case AV_CODEC_ID_PCM_S24LE: case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_S32LE: case AV_CODEC_ID_PCM_F32LE: case AV_CODEC_ID_PCM_U8:
+      break;
+    default:
+      return false;
+  }
   const AVStream* stream = input_->streams[stream_];
   const int64_t stamp = av_rescale_q_rnd(frame, AVRational{1, static_cast<int>(rate_)},
                                          stream->time_base, AV_ROUND_DOWN);
