@@ -90,8 +90,8 @@ class AlbumTrackChannel final : public Channel {
   // The sheet's words first; the image's own tags and cover where the sheet says nothing.
   // The image's title and number describe the whole album, never one track.
   void read_tags(SongTags& tags) const override {
-    if (!sheet_.images.empty()) ReadFileTags(sheet_.images.front(), tags);
     const AlbumTrack& track = sheet_.tracks[index_];
+    if (track.file < sheet_.images.size()) ReadFileTags(sheet_.images[track.file], tags);
     tags.title = track.title;
     if (!sheet_.performer.empty()) tags.album_artist = sheet_.performer;
     if (!track.performer.empty()) {
