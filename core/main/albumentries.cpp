@@ -4,16 +4,62 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <tuple>
 
 #include "album.h"
 #include "main/paths.h"
 
 namespace {
 
-bool SameFileAs(const std::string& a, const std::string& b) {
-  struct stat first {}, second {};
-  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+using TFileId = std::pair<dev_t, ino_t>;
+
+// A sheet as read once, with the identities of its files: the list's texts, the output
+// names and the safety tests of a batch all ask for it, entry after entry.
+struct TReadSheet {
+  int status = ALBUM_NOT_A_SHEET;
+  AlbumSheet sheet;
+  std::vector<std::string> files;  // the sheet, then its images
+  std::set<TFileId> ids;           // of those that exist
+};
+
+bool IdOf(const std::string& path, TFileId& id, struct stat* info = nullptr) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  id = {st.st_dev, st.st_ino};
+  if (info) *info = st;
+  return true;
+}
+
+// Kept while the sheet's file is the same (inode, size, change time).
+std::shared_ptr<const TReadSheet> ReadSheet(const std::string& path) {
+  using TKey = std::tuple<dev_t, ino_t, off_t, int64_t, int64_t>;
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<TKey, std::shared_ptr<const TReadSheet>>> kept;
+  struct stat info {};
+  TFileId id;
+  const bool exists = IdOf(path, id, &info);
+  const TKey key{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+  if (exists) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto hit = kept.find(path);
+    if (hit != kept.end() && hit->second.first == key) return hit->second.second;
+  }
+  auto read = std::make_shared<TReadSheet>();
+  std::string reason;
+  read->status = album_read_sheet(path, &read->sheet, &reason);
+  read->files.push_back(path);
+  if (read->status == ALBUM_SHEET)
+    for (const std::string& image : read->sheet.images)
+      if (image != path) read->files.push_back(image);
+  for (const std::string& file : read->files)
+    if (IdOf(file, id)) read->ids.insert(id);
+  if (exists) {
+    std::lock_guard<std::mutex> lock(mutex);
+    kept[path] = {key, read};
+  }
+  return read;
 }
 
 std::string SheetOf(const std::string& path) {
@@ -37,11 +83,10 @@ std::string FileNameSafe(std::string text) {
 }  // namespace
 
 std::vector<TListedSource> ListedSourcesOf(const std::string& path, bool embeddedToo) {
-  AlbumSheet sheet;
-  std::string reason;
-  if ((!embeddedToo && !album_is_cue_name(path)) ||
-      album_read_sheet(path, &sheet, &reason) != ALBUM_SHEET)
-    return {{path, path}};
+  if (!embeddedToo && !album_is_cue_name(path)) return {{path, path}};
+  const auto read = ReadSheet(path);
+  if (read->status != ALBUM_SHEET) return {{path, path}};
+  const AlbumSheet& sheet = read->sheet;
   std::vector<TListedSource> entries;
   for (size_t i = 0; i < sheet.tracks.size(); ++i) {
     const AlbumTrack& track = sheet.tracks[i];
@@ -68,13 +113,10 @@ std::string SourcePlace(const std::string& path) {
 std::string AlbumTrackOutputStem(const std::string& path) {
   std::string sheetPath;
   size_t position = 0;
-  AlbumSheet sheet;
-  std::string reason;
-  if (!album_split_track_entry(path, &sheetPath, &position) ||
-      album_read_sheet(sheetPath, &sheet, &reason) != ALBUM_SHEET ||
-      position > sheet.tracks.size())
-    return {};
-  const AlbumTrack& track = sheet.tracks[position - 1];
+  if (!album_split_track_entry(path, &sheetPath, &position)) return {};
+  const auto read = ReadSheet(sheetPath);
+  if (read->status != ALBUM_SHEET || position > read->sheet.tracks.size()) return {};
+  const AlbumTrack& track = read->sheet.tracks[position - 1];
   const std::string number = TwoDigits(track.number);
   if (track.title.empty()) {
     std::string name = NamePart(sheetPath);
@@ -87,26 +129,22 @@ std::string AlbumTrackOutputStem(const std::string& path) {
 
 std::vector<std::string> AlbumFilesOf(const std::string& path) {
   const std::string sheetPath = SheetOf(path);
-  AlbumSheet sheet;
-  std::string reason;
-  if (sheetPath.empty() || album_read_sheet(sheetPath, &sheet, &reason) != ALBUM_SHEET) {
-    if (!sheetPath.empty()) return {sheetPath};
-    return {};
-  }
-  std::vector<std::string> files{sheetPath};
-  for (const std::string& image : sheet.images)
-    if (image != sheetPath) files.push_back(image);
-  return files;
+  return sheetPath.empty() ? std::vector<std::string>() : ReadSheet(sheetPath)->files;
 }
 
 bool AlbumFileWaiting(const std::vector<std::string>& list, size_t index,
                       const std::string& destination) {
-  std::map<std::string, bool> sheetsSeen;
+  TFileId id;
+  const bool exists = IdOf(destination, id);
+  std::string last;
   for (size_t j = index; j < list.size(); ++j) {
     const std::string sheet = SheetOf(list[j]);
-    if (sheet.empty() || !sheetsSeen.emplace(sheet, true).second) continue;
-    for (const std::string& file : AlbumFilesOf(sheet))
-      if (file == destination || SameFileAs(file, destination)) return true;
+    if (sheet.empty() || sheet == last) continue;
+    last = sheet;
+    const auto read = ReadSheet(sheet);
+    if (exists && read->ids.count(id) > 0) return true;
+    for (const std::string& file : read->files)
+      if (file == destination) return true;
   }
   return false;
 }
@@ -115,6 +153,7 @@ void DeleteAlbumOnceComplete(const std::string& path, std::set<std::string>& don
   std::string sheetPath;
   if (!album_split_track_entry(path, &sheetPath, nullptr)) return;
   done.insert(path);
+  // Read afresh: what is deleted must be what the sheet names now.
   AlbumSheet sheet;
   std::string reason;
   if (album_read_sheet(sheetPath, &sheet, &reason) != ALBUM_SHEET) return;
