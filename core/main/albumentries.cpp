@@ -82,8 +82,7 @@ std::string FileNameSafe(std::string text) {
 
 }  // namespace
 
-std::vector<TListedSource> ListedSourcesOf(const std::string& path, bool embeddedToo) {
-  if (!embeddedToo && !album_is_cue_name(path)) return {{path, path}};
+std::vector<TListedSource> ListedSourcesOf(const std::string& path) {
   const auto read = ReadSheet(path);
   if (read->status != ALBUM_SHEET) return {{path, path}};
   const AlbumSheet& sheet = read->sheet;
@@ -95,6 +94,26 @@ std::vector<TListedSource> ListedSourcesOf(const std::string& path, bool embedde
     entries.push_back({album_track_entry(path, i + 1), shown});
   }
   return entries;
+}
+
+bool IsImageOfListedSheet(const std::vector<std::string>& files, size_t from, size_t index) {
+  TFileId id;
+  if (index >= files.size() || !SheetOf(files[index]).empty() || !IdOf(files[index], id))
+    return false;
+  std::string last;
+  for (size_t j = from; j < files.size(); ++j) {
+    const std::string sheet = SheetOf(files[j]);
+    if (sheet.empty() || sheet == last) continue;
+    last = sheet;
+    const auto read = ReadSheet(sheet);
+    if (read->status == ALBUM_SHEET && read->ids.count(id) > 0) return true;
+  }
+  return false;
+}
+
+void DropImagesOfListedSheets(std::vector<std::string>& files, size_t from) {
+  for (size_t i = files.size(); i-- > from;)
+    if (IsImageOfListedSheet(files, from, i)) files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
 bool IsAlbumTrackEntry(const std::string& path) {

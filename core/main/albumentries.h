@@ -11,10 +11,16 @@ struct TListedSource {
   std::string shown;  // what the list shows
 };
 
-// The entries `path` stands for: a sheet's tracks, shown as "album.cue: 03 - Title"; any
-// other path, a garbled sheet too (its conversion then tells what is wrong), as itself.
-// With `embeddedToo` false only .cue files count as sheets, so a folder walk reads no FLAC.
-std::vector<TListedSource> ListedSourcesOf(const std::string& path, bool embeddedToo = true);
+// The entries `path` stands for: a sheet's tracks (a .cue, or a FLAC image with its sheet
+// inside), shown as "album.cue: 03 - Title"; any other path, a garbled sheet too (its
+// conversion then tells what is wrong), as itself.
+std::vector<TListedSource> ListedSourcesOf(const std::string& path);
+
+// True when files[index], a file listed as itself, is the sheet or an image of a sheet or
+// track entry among files[from...]: a folder walk converts an album by its tracks, not its
+// images again as a whole. DropImagesOfListedSheets removes every such file from `from` on.
+bool IsImageOfListedSheet(const std::vector<std::string>& files, size_t from, size_t index);
+void DropImagesOfListedSheets(std::vector<std::string>& files, size_t from);
 
 // True for a track entry, and for a .cue listed itself.
 bool IsAlbumEntry(const std::string& path);

@@ -27,6 +27,10 @@ class TMainFunc {
   // then written back even at their working values. A file without them gets them only once
   // a value differs, so a file of the older layout is written back unchanged.
   bool ConfigHasFlacOpus = false;
+  // The end of the last batch: true once ConvertAll has run to the end of the list (a
+  // cancel leaves it false), with the sources whose conversion failed, in list order.
+  bool BatchEnded = false;
+  std::vector<std::string> FailedSources;
 
   void ReadConfig();
   // Reads the settings from `path` exactly as ReadConfig reads config.cfg.

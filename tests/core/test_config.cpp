@@ -385,6 +385,17 @@ class TestConfig : public QObject {
         << old + "\n" << 0 << working << old << "";
     QTest::newRow("absent, changed in the run")
         << old << 96 << working << old + QByteArray(defaults).replace("128", "96") << "";
+    // Lines an editor or the user left after the described ones are not a section: they
+    // end the reading, with no error, so the format list keeps its selection.
+    QTest::newRow("absent, two blank lines after") << old + "\n\n\n" << 0 << working << old << "";
+    QTest::newRow("absent, two note lines after")
+        << old + "\n; my settings\nFreq=22050" << 0 << working << old << "";
+    QTest::newRow("Opus section only")
+        << old + own.mid(own.indexOf("\n[Opus")) << 0 << QList<int>{44100, 2, 5, 1, 64, 0}
+        << old + defaults.left(defaults.indexOf("\n[Opus")) + own.mid(own.indexOf("\n[Opus"))
+        << "";
+    QTest::newRow("present, then blank lines")
+        << old + own + "\n\n\n" << 0 << QList<int>{22050, 1, 8, 1, 64, 0} << old + own << "";
     QTest::newRow("present at the working values")
         << old + defaults << 0 << working << old + defaults << "";
     QTest::newRow("present") << old + own << 0 << QList<int>{22050, 1, 8, 1, 64, 0} << old + own
