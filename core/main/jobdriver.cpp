@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
+#include "main/albumentries.h"
 #include "main/cddrives.h"
 #include "main/paralleljobs.h"
 #include "main/paths.h"
@@ -98,13 +100,14 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   } else if (fallback) {
     folder = FallbackFolder() + "/";
   } else {
-    folder = FolderPart(source);
+    folder = FolderPart(SourcePlace(source));
   }
   const std::string name = NamePart(source);
+  const std::string albumTrack = AlbumTrackOutputStem(source);
   const std::string number = std::to_string(index + 1);
   const std::string& format = options.OutputFormat;
   switch (options.OutputName) {
-    case 0: return folder + StripExtension(name) + "." + format;
+    case 0: return folder + (albumTrack.empty() ? StripExtension(name) : albumTrack) + "." + format;
     case 1: return folder + "Track" + number + "." + format;
     default: return folder + number + "." + format;
   }
@@ -145,8 +148,11 @@ bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
   // An output that would replace a source still waiting in the list is not written:
   // that source is kept, converted in its turn, and this file's source is kept too.
   // Nor is one that would replace an output made earlier in this batch.
+  // Nor one that would replace the sheet or an image of an album whose tracks are still
+  // to be read.
   if (!SourceStillWaiting(MainFunc.FileList, entry.index, entry.destination) &&
-      !WrittenEarlier(written_, entry.destination))
+      !WrittenEarlier(written_, entry.destination) &&
+      !AlbumFileWaiting(MainFunc.FileList, entry.index, entry.destination))
     return false;
   ConvFunc.CountAsDone(entry.source);
   return true;
@@ -167,6 +173,8 @@ void TBatchPlan::Finish(const TBatchEntry& entry, const TEntryResult& result) {
   // no later file of the batch replaces it.
   if (ConvFunc.Options.Delete && OutputLetsSourceGo(entry.source, entry.destination, converted))
     std::remove(entry.source.c_str());
+  // An album's sheet and images go once every one of its tracks has its output.
+  if (ConvFunc.Options.Delete && converted) DeleteAlbumOnceComplete(entry.source, albumTracksDone_);
 }
 
 void TMainFunc::ConvertAll() {

@@ -2,6 +2,7 @@
 // running batch.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,8 @@ class TBatchPlan {
   // True when preparing the next entry (not the first) shows the read-only warning box.
   bool WarnsBeforeNext() const;
   // True (and the entry counted as done) when its output is not to be written: it would
-  // replace a source still waiting in the list or an output this batch made earlier. Asked
+  // replace a source still waiting in the list, an output this batch made earlier, or the
+  // sheet or an image of an album still to be read. Asked
   // only once every earlier entry whose files meet this one's has finished.
   bool HoldsBack(const TBatchEntry& entry);
   // The one place where an entry ends, whatever order entries end in: its output joins
@@ -87,6 +89,7 @@ class TBatchPlan {
   std::string destination_;          // kept from one entry to the next
   std::vector<std::string> written_;  // the outputs this batch has made
   std::vector<size_t> failedIndexes_;  // list places of MainFunc.FailedSources, ascending
+  std::set<std::string> albumTracksDone_;  // album tracks with their outputs
 };
 
 // Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included: around

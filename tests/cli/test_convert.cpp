@@ -343,6 +343,29 @@ class TConvertTest : public QObject {
     CheckOutput(music + "y.wma", 1.0);
   }
 
+  // A walked folder's sheet is converted track by track and its image not a second time;
+  // with --delete the image and the sheet go once every track is converted, while a bad
+  // sheet is reported and stays.
+  void albumSheetByItsTracks() {
+    const std::string music = NewFolder(), out = NewFolder() + "out";
+    std::vector<int16_t> image;
+    for (const double tone : {300.0, 500.0, 700.0}) {
+      const auto part = ::MakeTone(44100, 2, 588 * 41, tone);
+      image.insert(image.end(), part.begin(), part.end());
+    }
+    QVERIFY(WriteWav(music + "album.wav", 44100, 2, image));
+    QVERIFY(WriteText(music + "album.cue",
+                      "FILE \"album.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"A\"\n  INDEX 01 00:00:00\n"
+                      " TRACK 02 AUDIO\n  TITLE \"B\"\n  INDEX 01 00:00:41\n"
+                      " TRACK 03 AUDIO\n  INDEX 01 00:01:07\n"));
+    QVERIFY(WriteText(music + "bad.cue", "FILE \"gone.flac\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"));
+    const TRun run = Run({"-f", "wav", "--delete", "-o", Q(out), Q(music)});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("bad.cue: its image gone.flac is missing"), qPrintable(run.err));
+    QCOMPARE(TonesIn(out), (QStringList{"01 - A.wav:300", "02 - B.wav:500", "album 03.wav:700"}));
+    QCOMPARE(EntriesOf(music), QStringList{"bad.cue"});
+  }
+
   void outputNames_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QStringList>("outputs");
