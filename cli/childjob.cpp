@@ -18,6 +18,7 @@
 #include "codecs/passhooks.h"
 #include "errortext.h"
 #include "handles.h"
+#include "main/albumgain.h"
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -181,6 +182,11 @@ void RunChildJob(const std::string& source, const std::string& destination,
       // Measured before it leaves the private folder: the summary counts exact lengths.
       const double seconds = SecondsOf(staged);
       if (seconds >= 0) Send("seconds " + std::to_string(seconds));
+      // Track tags go in while the output is still private; the parent finishes albums.
+      bool tagFailed = false;
+      const auto loudness = TagTrackLoudness(staged, options.OutputFormat, options.ReplayGain, &tagFailed);
+      if (loudness) Send("loudness " + LoudnessToText(*loudness));
+      if (tagFailed) Send("note converted, but its loudness tags could not be written");
       if (overwrite ? MoveReplacing(staged, destination) : MoveWithoutReplacing(staged, destination))
         result = "done";
       else if (errno == EEXIST)

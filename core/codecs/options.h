@@ -35,6 +35,8 @@ struct TOptions {
   int32_t OpusNumChannels = 2;
   int32_t OpusBitrate = 128;  // kbit/s
   bool OpusUseVBR = true;
+  // Loudness tags on every output: 0 none, 1 by track, 2 by track and album.
+  int32_t ReplayGain = 0;
 
   bool operator==(const TOptions&) const = default;
 };

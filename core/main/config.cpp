@@ -1,4 +1,5 @@
-// config.cfg: 27 lines read by position, then the FLAC and Opus sections where present. Section headers and key names are never compared;
+// config.cfg: 27 lines read by position, then the FLAC and Opus sections and the loudness
+// section where present. Section headers and key names are never compared;
 // each read takes the next line and keeps the text after its last "=".
 #include "main/config.h"
 
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "codecs/convfunc.h"
+#include "codecs/loudness.h"
 #include "codecs/partialfile.h"
 #include "main/econverterror.h"
 #include "main/mainfunc.h"
@@ -217,7 +219,9 @@ bool ConfigTextToBool(const std::string& text) {
   ThrowInvalid(text, "boolean");
 }
 
-std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus) {
+std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus,
+                            bool withLoudness) {
+  withLoudness = withLoudness || o.ReplayGain != REPLAYGAIN_OFF;
   const auto num = [](int32_t v) { return std::to_string(v); };
   std::string s;
   s += "[Main]\nOutputFormat=" + o.OutputFormat;
@@ -240,7 +244,8 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacO
   s += "\nOutputName=" + num(o.OutputName);
   s += "\nDelete=" + FlagToText(o.Delete);
   s += "\n[Messages]\nReadOnlyWarn=" + FlagToText(readOnlyWarn);
-  if (withFlacOpus || !FlacOpusAtDefaults(o)) {
+  // Sections follow one another in a fixed order: a later one brings the earlier ones.
+  if (withFlacOpus || withLoudness || !FlacOpusAtDefaults(o)) {
     s += "\n[FLACOptions]\nFreq=" + num(o.FLACFreq);
     s += "\nNumChannels=" + num(o.FLACNumChannels);
     s += "\nLevel=" + num(o.FLACLevel);
@@ -248,6 +253,7 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacO
     s += "\nBitrate=" + num(o.OpusBitrate);
     s += "\nUseVBR=" + FlagToText(o.OpusUseVBR);
   }
+  if (withLoudness) s += "\n[LoudnessOptions]\nReplayGain=" + num(o.ReplayGain);
   return s;
 }
 
@@ -285,7 +291,9 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
   o.OpusNumChannels = defaults.OpusNumChannels;
   o.OpusBitrate = defaults.OpusBitrate;
   o.OpusUseVBR = defaults.OpusUseVBR;
+  o.ReplayGain = defaults.ReplayGain;
   ConfigHasFlacOpus = false;
+  ConfigHasLoudness = false;
   ConfigReader r(f.get());
   // Each step stores its value at once, so a conversion error leaves the keys before it
   // read and the rest untouched; the end of the file stops reading the same way.
@@ -304,14 +312,16 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
   // The FLAC and Opus sections follow, read the same way; a file of the older layout ends
   // before them. A header with no value after it (blank lines at the end) is not them.
   ConfigHasFlacOpus = r.Header() && r.Int(o.FLACFreq);
-  (void)(ConfigHasFlacOpus && r.Int(o.FLACNumChannels) && r.Int(o.FLACLevel) &&
-         r.Header() && r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) &&
-         r.IntFlag(o.OpusUseVBR));
+  const bool flacOpusRead = ConfigHasFlacOpus && r.Int(o.FLACNumChannels) &&
+      r.Int(o.FLACLevel) && r.Header() && r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) &&
+      r.IntFlag(o.OpusUseVBR);
+  ConfigHasLoudness = flacOpusRead && r.Header() && r.Int(o.ReplayGain);
 }
 
 void TMainFunc::WriteConfig() {
   const std::string path = ConfigPath();
-  const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus);
+  const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus,
+                                            ConfigHasLoudness);
 
   // The new text goes to a temporary file beside the old one and replaces it by rename,
   // so a full disk or a failed write leaves the previous settings whole. A symbolic link

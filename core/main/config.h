@@ -41,5 +41,7 @@ bool ConfigTextToBool(const std::string& text);
 
 // The complete text that WriteConfig stores: the 27 lines, then the [FLACOptions] and
 // [OpusOptions] sections when `withFlacOpus` or when a value of theirs differs from its
-// working value.
-std::string BuildConfigText(const TOptions& options, bool readOnlyWarn, bool withFlacOpus = false);
+// working value; then [LoudnessOptions] (which brings the two before it) when `withLoudness`
+// or when ReplayGain is not off.
+std::string BuildConfigText(const TOptions& options, bool readOnlyWarn, bool withFlacOpus = false,
+                            bool withLoudness = false);

@@ -11,6 +11,7 @@
 
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
+#include "main/albumgain.h"
 #include "main/cddrives.h"
 #include "main/paths.h"
 #include "main/removeaside.h"
@@ -166,6 +167,8 @@ void TMainFunc::ConvertAll() {
   bool fallback = false;
   std::string destination;  // kept from one file to the next
   std::vector<std::string> written;  // the outputs this batch has made
+  const TOptions batchOptions = ConvFunc.Options;
+  TAlbumGain albums(batchOptions.ReplayGain, batchOptions.OutputFormat, FileList);
   // The count is read anew before every file: clearing the list ends the batch.
   for (size_t i = 0; i < FileList.size(); ++i) {
     const std::string source = FileList[i];
@@ -185,16 +188,20 @@ void TMainFunc::ConvertAll() {
     // Nor is one that would replace an output made earlier in this batch.
     if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination)) {
       ConvFunc.CountAsDone(source);
+      albums.Finished(i, {}, std::nullopt);
       continue;
     }
     const int32_t positionBefore = ConvFunc.TotalPosition;
     // A conversion counts only when its output is there as it was written.
     const bool converted = ConvertFile(source, destination) && OutputIsThere(destination);
+    std::optional<TLoudness> loudness;
     if (converted) {
       written.push_back(destination);
+      loudness = TagTrackLoudness(destination, batchOptions.OutputFormat, batchOptions.ReplayGain);
     } else {
       TakeBackCount(positionBefore);
     }
+    albums.Finished(i, converted ? destination : std::string(), loudness);
     // Only a complete output that is a different file from the source lets the source go;
     // no later file of the batch replaces it.
     if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted)) {
