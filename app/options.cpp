@@ -29,6 +29,7 @@
 #include "codecs/convfunc.h"
 #include "folderprobe.h"
 #include "main/uihooks.h"
+#include "replaygainchoice.h"
 #include "updown.h"
 
 TOptionsBox* OptionsBox = nullptr;
@@ -252,6 +253,8 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   OptionsPageCtrl->addTab(FilesPage, QStringLiteral("Файлы"));
   FlacOpusPage = new QWidget;
   OptionsPageCtrl->addTab(FlacOpusPage, QStringLiteral("FLAC и Opus"));
+  MorePage = new QWidget;
+  OptionsPageCtrl->addTab(MorePage, QStringLiteral("Дополнительно"));
 
   const QString channels = QStringLiteral("Число каналов:");
   const QString rate = QStringLiteral("Частота дискретизации:");
@@ -362,6 +365,9 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   OpusUseVBR = MakeCheckBox(opus, "OpusUseVBR", variable, 8, 120, 137);
   FlacOpusOK = MakeButton(FlacOpusPage, "FlacOpusOK", QStringLiteral("OK"), 259, 288, 75, 25);
 
+  ReplayGainList = MakeReplayGainChoice(MorePage);
+  MoreOK = MakeButton(MorePage, "MoreOK", QStringLiteral("OK"), 259, 288, 75, 25);
+
   connect(WAVNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::WAVNumChChange);
   connect(OggNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::OggNumChChange);
   connect(MP3NumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::MP3NumChChange);
@@ -406,11 +412,13 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   connect(OK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(sBitBtn1, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   connect(FlacOpusOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
+  connect(MoreOK, &QPushButton::clicked, this, &TOptionsBox::OKClick);
   // Return presses the OK of the page in view (a focused button presses itself).
   OK->setDefault(true);
   connect(OptionsPageCtrl, &QTabWidget::currentChanged, this, [this] {
     QWidget* page = OptionsPageCtrl->currentWidget();
-    (page == FilesPage ? sBitBtn1 : page == FlacOpusPage ? FlacOpusOK : OK)->setDefault(true);
+    (page == FilesPage ? sBitBtn1 : page == FlacOpusPage ? FlacOpusOK
+     : page == MorePage ? MoreOK : OK)->setDefault(true);
   });
 }
 
@@ -479,6 +487,7 @@ void TOptionsBox::FormShow() {
     const int pattern = o.OutputName - 1;
     RenameChBox->setCurrentIndex(pattern >= 0 && pattern < RenameChBox->count() ? pattern : -1);
   }
+  ShowReplayGain(ReplayGainList);
 }
 
 void TOptionsBox::WAVNumChChange(int item) {

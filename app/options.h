@@ -32,6 +32,7 @@ class TOptionsBox : public QDialog {
   QWidget* CodecsPage = nullptr;
   QWidget* FilesPage = nullptr;
   QWidget* FlacOpusPage = nullptr;
+  QWidget* MorePage = nullptr;
 
   // Page "Кодеки".
   QComboBox* OggNumCh = nullptr;
@@ -78,6 +79,10 @@ class TOptionsBox : public QDialog {
   QComboBox* OpusBitrate = nullptr;
   QCheckBox* OpusUseVBR = nullptr;
   QPushButton* FlacOpusOK = nullptr;
+
+  // Page "Дополнительно".
+  QComboBox* ReplayGainList = nullptr;
+  QPushButton* MoreOK = nullptr;
 
  public slots:
   void FormShow();
