@@ -57,9 +57,9 @@ class TestReplayGain : public QObject {
       uint32_t rate;
       uint16_t channels;
       double tone, amplitude;
-    } tracks[] = {{"1 loud.wav", 48000, 2, 440, 0.7},
-                  {"2 quiet mono.wav", 22050, 1, 1000, 0.08},
-                  {"3 middle.wav", 32000, 2, 300, 0.25}};
+    } tracks[] = {{"1 loud.wav", 48000, 2, 440, 0.5},
+                  {"2 quiet mono.wav", 22050, 1, 1000, 0.2},
+                  {"3 middle.wav", 32000, 2, 300, 0.3}};
     for (const auto& t : tracks) {
       const std::string path = folders_.music + t.name;
       QVERIFY(WriteWav(path, t.rate, t.channels,
