@@ -1,6 +1,7 @@
 // Loudness of a finished output as a player will hear it: the file is decoded back through
 // the audio layer and measured as EBU R128 (ITU-R BS.1770 integrated loudness with gating,
-// and true peak) by libebur128; codecs/gaintags.h turns a measurement into tags.
+// by libebur128, and true peak by codecs/truepeak.h, libebur128's interpolator made fast);
+// codecs/gaintags.h turns a measurement into tags.
 #pragma once
 
 #include <cstdint>

@@ -6,10 +6,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <ebur128.h>
+
 #include <cmath>
+#include <random>
 
 #include "codecs/convfunc.h"
 #include "codecs/loudness.h"
+#include "codecs/truepeak.h"
 #include "loudnesscheck.h"
 #include "main/mainfunc.h"
 #include "runfolders.h"
@@ -66,6 +70,66 @@ class TestReplayGain : public QObject {
                        MakeTone(t.rate, t.channels, uint64_t(t.rate) * 8, t.tone, t.amplitude, true)));
       album_.push_back(path);
     }
+  }
+
+  // The fast true peak gives libebur128's own, in quiet passages (which it passes over) and
+  // loud ones, fed in blocks of any length.
+  void truePeakIsLibebur128s_data() {
+    QTest::addColumn<uint32_t>("rate");
+    QTest::addColumn<uint32_t>("channels");
+    QTest::addColumn<QString>("signal");
+    QTest::newRow("22050 mono, steady") << 22050u << 1u << "steady";
+    QTest::newRow("44100 stereo, swelling") << 44100u << 2u << "swelling";
+    QTest::newRow("48000 stereo, steady") << 48000u << 2u << "steady";
+    QTest::newRow("48000 stereo, peak between samples") << 48000u << 2u << "between";
+    QTest::newRow("96000 stereo, swelling") << 96000u << 2u << "swelling";
+    QTest::newRow("192000 mono, swelling") << 192000u << 1u << "swelling";
+  }
+
+  void truePeakIsLibebur128s() {
+    QFETCH(uint32_t, rate);
+    QFETCH(uint32_t, channels);
+    QFETCH(QString, signal);
+    std::mt19937 random(rate);
+    std::uniform_int_distribution<int> noise(-6000, 6000);
+    const size_t frames = rate * 5;
+    std::vector<int16_t> samples(frames * channels);
+    for (size_t i = 0; i < frames; ++i) {
+      for (uint32_t c = 0; c < channels; ++c) {
+        double value;
+        if (signal == "between") {
+          // A slow tone whose samples reach 0.8, then a quarter-rate tone whose samples
+          // reach only 0.67 while its peaks between them reach 0.95: the later, quieter
+          // looking passage holds the true peak.
+          value = i < frames / 2 ? 0.8 * std::sin(i * 0.01) : 0.95 * std::sin(M_PI / 2 * i + M_PI / 4);
+          value *= 32767;
+        } else {
+          const double level = signal == "swelling" ? 0.1 + 0.9 * std::fabs(std::sin(i * 3.0 / rate)) : 1.0;
+          // Near half the rate, where samples miss the peaks between them.
+          value = level * (20000 * std::sin(i * (2.9 + c * 0.1)) + noise(random));
+        }
+        samples[i * channels + c] = int16_t(value);
+      }
+    }
+    ebur128_state* state = ebur128_init(channels, rate, EBUR128_MODE_TRUE_PEAK);
+    QVERIFY(state);
+    QCOMPARE(ebur128_add_frames_short(state, samples.data(), frames), int(EBUR128_SUCCESS));
+    double wanted = 0;
+    for (uint32_t c = 0; c < channels; ++c) {
+      double peak = 0;
+      ebur128_true_peak(state, c, &peak);
+      wanted = std::max(wanted, peak);
+    }
+    ebur128_destroy(&state);
+    TTruePeak truePeak(channels, rate);
+    std::uniform_int_distribution<size_t> length(1, 9000);
+    for (size_t at = 0; at < frames;) {
+      const size_t n = std::min(frames - at, length(random));
+      truePeak.Add(samples.data() + at * channels, n);
+      at += n;
+    }
+    QVERIFY2(std::abs(truePeak.Peak() - wanted) < 1e-6,
+             qPrintable(QString("%1 against libebur128's %2").arg(truePeak.Peak()).arg(wanted)));
   }
 
   void tagsAgreeWithAnIndependentMeasurement_data() {
