@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "main/folderwalk.h"
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "mainform.h"
@@ -159,9 +160,7 @@ std::vector<std::string> DroppedFilePaths(const QMimeData* data) {
   if (!data || !data->hasUrls()) return paths;
   for (const QUrl& url : data->urls()) {
     if (!url.isLocalFile()) continue;
-    const QString file = url.toLocalFile();
-    if (QFileInfo(file).isDir()) continue;
-    paths.push_back(QFile::encodeName(file).toStdString());
+    paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
   }
   return paths;
 }
@@ -185,7 +184,7 @@ void TConvertList::dropEvent(QDropEvent* event) {
   {
     // Events are processed between the appends; no command may change the list meanwhile.
     TBatchGuard busy;
-    AppendSourcePaths(paths);
+    AppendSourcePaths(ExpandSourceFolders(paths));
   }
   if (Form1) Form1->UpdateCommandState();
   // Files a later start handed over meanwhile.

@@ -1,7 +1,7 @@
 // The conversion list box: shows MainFunc.Rows, painting every visible row into an
 // off-screen pixmap that is then copied onto the widget. Click selects a row; the wheel,
-// the keys and the scroll bar move the top row; files dropped from a file manager are
-// appended like the file-open dialog's.
+// the keys and the scroll bar move the top row; files and folders dropped from a file
+// manager are appended like the file-open dialog's, a folder by the sources below it.
 #pragma once
 
 #include <QPixmap>
@@ -54,5 +54,5 @@ class TConvertList : public QWidget {
   bool syncing_ = false;
 };
 
-// The local files named by dropped data, as byte paths; folders are left out.
+// The local files and folders named by dropped data, as byte paths.
 std::vector<std::string> DroppedFilePaths(const class QMimeData* data);

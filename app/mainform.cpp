@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -20,6 +21,7 @@
 #include "convertlist.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
+#include "main/uihooks.h"
 #include "main/temporarywav.h"
 #include "options.h"
 #include "about.h"
@@ -70,7 +72,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   adjustSize();
 
-  OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   // A malformed config.cfg is reported here and the window still starts.
   RunGuarded([this] { FormCreate(); });
 }
@@ -307,7 +309,16 @@ void TForm1::About1Click() {
 
 void TForm1::OrvikConverterHelp1Click() {
   if (!CommandAllowed()) return;
-  if (OpenUrl) OpenUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(ProgramDir() + "Help.html"))));
+  const std::string page = ProgramDir() + "Help.html";
+  const QString file = QFile::decodeName(QByteArray::fromStdString(page));
+  // Without the page, or without a program for HTML pages, the user learns where it lies.
+  if (!QFileInfo(file).isFile()) {
+    UiHooks.MessageBox("Страница справки не найдена: " + page, "Orvik Converter", MB_WARNING);
+  } else if (!OpenUrl || !OpenUrl(QUrl::fromLocalFile(file))) {
+    UiHooks.MessageBox("Не удалось открыть страницу справки " + page +
+                           ": не найдена программа для HTML-страниц. Откройте её в браузере.",
+                       "Orvik Converter", MB_WARNING);
+  }
 }
 
 void TForm1::Exit1Click() {

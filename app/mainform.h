@@ -64,8 +64,9 @@ class TForm1 : public QMainWindow {
   // Enables the commands, or disables them while a batch runs.
   void UpdateCommandState();
 
-  // Opens a document with the desktop's default program; tests put a recorder here.
-  std::function<void(const QUrl&)> OpenUrl;
+  // Opens a document with the desktop's default program, false when none could; tests put
+  // a recorder here.
+  std::function<bool(const QUrl&)> OpenUrl;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include "codecs/convfunc.h"
+#include "finishedtext.h"
+#include "main/listops.h"
 #include "main/mainfunc.h"
 #include "main/uihooks.h"
 #include "mainform.h"
@@ -107,11 +109,15 @@ void TProgressBox::TimerTimer() {
   // A gauge ignores values outside its range, so out-of-range counters show at the ends.
   ProgressCurrent->setValue(std::clamp<int>(ConvFunc.CurrentProgress, 0, 100));
   ProgressTotal->setValue(std::clamp<int>(ConvFunc.TotalProgress, 0, 100));
-  ProgressStage->setText(StageText(ConvFunc.Stage));
+  // Once the batch has ended the line also says how many files failed.
+  const bool ended = ConvFunc.Stage == STAGE_FINISHED && MainFunc.BatchEnded;
+  ProgressStage->setText(ended ? FinishedStageText(int(MainFunc.FailedSources.size()))
+                               : StageText(ConvFunc.Stage));
 }
 
 void TProgressBox::CloseProgressClick() {
-  if (ConvFunc.TotalProgress < 100) {
+  // An ended batch has nothing left to cancel, whatever its failures left of the percentage.
+  if (!MainFunc.BatchEnded && ConvFunc.TotalProgress < 100) {
     const int answer = Ask(QStringLiteral("Вы действительно хотите прервать конвертацию файла (-ов)?"),
                            QStringLiteral("Подтверждение"), MB_QUESTION_OKCANCEL, this);
     if (answer != ID_OK) return;
@@ -121,7 +127,13 @@ void TProgressBox::CloseProgressClick() {
 }
 
 void TProgressBox::Dismiss() {
-  MainFunc.ClearList();
+  // The files that failed stay listed, so the next Convert tries just them again.
+  if (MainFunc.BatchEnded) {
+    KeepOnlyEntries(MainFunc.FailedSources);
+  } else {
+    MainFunc.ClearList();
+  }
+  MainFunc.BatchEnded = false;
   closingByButton_ = true;
   close();
   closingByButton_ = false;

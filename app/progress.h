@@ -28,7 +28,8 @@ class TProgressBox : public QDialog {
   void TimerTimer();
   void CloseProgressClick();
   void FormClose();
-  // Empties the list and closes the window, as the button does once nothing is asked.
+  // Closes the window, as the button does once nothing is asked. The list keeps the files
+  // that failed in a batch that ended, and is emptied otherwise.
   void Dismiss();
 
   // The stage line for a Stage code; empty for codes without a text.

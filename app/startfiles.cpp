@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "application.h"
+#include "main/folderwalk.h"
 #include "main/jobdriver.h"
 #include "main/listops.h"
 #include "mainform.h"
@@ -17,7 +18,13 @@ std::vector<std::string> StartFilePaths(const std::vector<std::string>& argument
     const std::filesystem::path path =
         std::filesystem::absolute(argument, error).lexically_normal();
     if (error) continue;
-    // Only regular files (links followed): a FIFO or a device would block the batch.
+    // Regular files (links followed): a FIFO or a device would block the batch. A folder
+    // gives the sources below it.
+    if (std::filesystem::is_directory(path, error)) {
+      const auto below = ExpandSourceFolders({path.native()});
+      files.insert(files.end(), below.begin(), below.end());
+      continue;
+    }
     if (!std::filesystem::is_regular_file(path, error)) continue;
     files.push_back(path.native());
   }
@@ -27,11 +34,11 @@ std::vector<std::string> StartFilePaths(const std::vector<std::string>& argument
 void AddStartFiles(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   RunGuarded([&arguments] {
+    // Events are processed while folders are walked and between the appends; as during an
+    // add, no command may change the list or start a batch meanwhile.
+    TBatchGuard busy;
     const std::vector<std::string> files = StartFilePaths(arguments);
     if (files.empty()) return;
-    // Events are processed between the appends; as during an add, no command may change
-    // the list or start a batch meanwhile.
-    TBatchGuard busy;
     AppendSourcePaths(files);
   });
   if (Form1) Form1->UpdateCommandState();

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-// The arguments that name existing files, as absolute paths in their given order;
-// folders, missing paths and anything else that is not a file are left out, as a drop
-// leaves them out. Relative paths are taken from the current folder. Paths stay bytes.
+// The arguments that name existing files, as absolute paths in their given order, each
+// folder replaced by the sources below it (recursively, in name order); missing paths and
+// anything else that is neither file nor folder are left out. Relative paths are taken
+// from the current folder. Paths stay bytes.
 std::vector<std::string> StartFilePaths(const std::vector<std::string>& arguments);
 
 // Appends the files among argv[1..argc-1] to the conversion list the way the file-open

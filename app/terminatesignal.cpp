@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -36,13 +37,16 @@ void TakeDefaultCourse(int signal) {
 }
 
 extern "C" void NoteSignal(int signal) {
+  // The code interrupted may be about to read errno: a failed write here must not change it.
+  const int savedErrno = errno;
   if (shutdownSignal == signal) {
     TakeDefaultCourse(signal);  // sigaction and raise may be called from a handler
-    return;
+  } else {
+    const unsigned char number = static_cast<unsigned char>(signal);
+    const ssize_t written = write(signalPipe[0], &number, 1);
+    (void)written;  // a full pipe already holds a signal not yet handled
   }
-  const unsigned char number = static_cast<unsigned char>(signal);
-  const ssize_t written = write(signalPipe[0], &number, 1);
-  (void)written;  // a full pipe already holds a signal not yet handled
+  errno = savedErrno;
 }
 
 // Every visible window but the main window and the progress window: their nested event

@@ -16,6 +16,7 @@ extern "C" {
 #include "channel.h"
 #include "source_io.h"
 #include "stream_decoder.h"
+#include "ogg_vorbis_trim.h"
 #include "vorbis_link_count.h"
 #include "tag_detail.h"
 
@@ -155,6 +156,30 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
   return frames;
 }
 
+// Takes each link's start trim and length from the Ogg pages themselves where they can be
+// followed, so a short first audio page trims the start as the Vorbis I specification
+// asks; `starts` stays empty when no link is trimmed at its start. False when the count
+// was stopped.
+bool trim_vorbis_links(const std::string& path, std::vector<int64_t>& links,
+                       std::vector<int64_t>& starts, int64_t& frames) {
+  starts.clear();
+  std::vector<VorbisLinkTrim> trims;
+  const VorbisTrimResult result = count_vorbis_link_trims(path, trims);
+  if (result == VorbisTrimResult::Stopped) return false;
+  if (result != VorbisTrimResult::Counted || trims.size() != links.size()) return true;
+  frames = 0;
+  bool any_start = false;
+  for (size_t i = 0; i < trims.size(); ++i) {
+    links[i] = trims[i].frames;
+    frames += trims[i].frames;
+    any_start = any_start || trims[i].start > 0;
+  }
+  if (any_start) {
+    for (const VorbisLinkTrim& trim : trims) starts.push_back(trim.start);
+  }
+  return true;
+}
+
 int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32_t chans) {
   StreamDecoder decoder;
   if (!decoder.open(path, kind) || decoder.chans() != chans) return -1;
@@ -183,7 +208,11 @@ class FfmpegChannel final : public Channel {
     int64_t frames =
         wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
     if (frames == kCountStopped) return false;
-    if (frames >= 0 && links.size() > 1) decoder_.trim_links(std::move(links));
+    std::vector<int64_t> starts;
+    if (frames >= 0 && !links.empty() && !trim_vorbis_links(path, links, starts, frames)) return false;
+    if (frames >= 0 && (links.size() > 1 || !starts.empty())) {
+      decoder_.trim_links(std::move(links), std::move(starts));
+    }
     if (frames < 0) frames = count_frames_by_decoding(path, kind, chans);
     if (frames < 0) return false;
     length_bytes = static_cast<uint64_t>(frames) * frame_bytes();

@@ -153,6 +153,7 @@ bool StreamDecoder::feed() {
       if (header == 1 && link_has_audio_) {
         ++link_;
         link_delivered_ = 0;
+        link_skipped_ = 0;
         link_has_audio_ = false;
       } else if (header == 0 && !link_has_audio_) {
         link_has_audio_ = true;
@@ -270,12 +271,21 @@ bool StreamDecoder::convert(AVFrame* frame, std::vector<uint8_t>& out) {
 // A Vorbis link's first audio packet only primes the overlap and sounds nothing, but the
 // decoder, set up anew by a later link's headers, gives it a block of output: dropped.
 // The frame carries its packet's stamp, which tells it apart whatever the stamps' origin.
+// The frames its first audio page's granule position leaves out come next: dropped.
 // Past the link's length comes the encoder's end padding: dropped too.
 void StreamDecoder::trim_to_link(const AVFrame* frame, std::vector<uint8_t>& out, size_t start) {
   if (link_frames_.empty()) return;
   const size_t frame_bytes = size_t{chans_} * 2;
-  const int64_t frames = static_cast<int64_t>((out.size() - start) / frame_bytes);
+  int64_t frames = static_cast<int64_t>((out.size() - start) / frame_bytes);
   const bool primer = link_ > 0 && link_delivered_ == 0 && frame->pts == link_first_pts_;
+  const int64_t skip_total = link_ < link_starts_.size() ? link_starts_[link_] : 0;
+  if (!primer && link_skipped_ < skip_total) {
+    const int64_t skip = std::min(skip_total - link_skipped_, frames);
+    const auto from = out.begin() + static_cast<std::ptrdiff_t>(start);
+    out.erase(from, from + static_cast<std::ptrdiff_t>(skip * static_cast<int64_t>(frame_bytes)));
+    link_skipped_ += skip;
+    frames -= skip;
+  }
   const int64_t length = link_ < link_frames_.size() ? link_frames_[link_] : 0;
   const int64_t keep = primer ? 0 : std::clamp<int64_t>(length - link_delivered_, 0, frames);
   out.resize(start + static_cast<size_t>(keep) * frame_bytes);

@@ -35,9 +35,13 @@ class StreamDecoder {
   const char* format_name() const;
   AVFormatContext* input() const { return input_.get(); }
   int stream_index() const { return stream_; }
-  // A chained Ogg Vorbis file: each link is cut to its length in frames (from its granule
-  // positions), as the decoder leaves the end padding of every link in.
-  void trim_links(std::vector<int64_t> frames) { link_frames_ = std::move(frames); }
+  // An Ogg Vorbis file: each link loses `starts` frames at its start and is cut to its
+  // length in `frames` (both from its granule positions), as the decoder leaves the start
+  // and end padding of every link in.
+  void trim_links(std::vector<int64_t> frames, std::vector<int64_t> starts = {}) {
+    link_frames_ = std::move(frames);
+    link_starts_ = std::move(starts);
+  }
 
   // Packets or frames the decoder rejected so far.
   uint64_t decode_errors() const { return decode_errors_; }
@@ -67,8 +71,10 @@ class StreamDecoder {
   AVChannelLayout swr_layout_{};
   // Links of a chain: their lengths, the one being decoded, frames delivered of it.
   std::vector<int64_t> link_frames_;
+  std::vector<int64_t> link_starts_;
   size_t link_ = 0;
   int64_t link_delivered_ = 0;
+  int64_t link_skipped_ = 0;
   bool link_has_audio_ = false;
   int64_t link_first_pts_ = AV_NOPTS_VALUE;
 };

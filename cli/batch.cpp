@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <list>
+#include <memory>
 
 #include "childjob.h"
 #include "errortext.h"
 #include "main/albumgain.h"
 #include "main/jobdriver.h"
-#include "staging.h"
+#include "main/paths.h"
+#include "main/privatefolder.h"
 
 namespace {
 
@@ -41,9 +43,9 @@ struct TChild {
   size_t index = 0;
   pid_t pid = -1;
   int fd = -1;
-  std::string scratch;      // the temporary WAV's folder
-  std::string staging;      // the output's folder, beside the destination
-  int scratchLock = -1, stagingLock = -1;  // held while the folders are in use
+  // The temporary WAV's folder and the output's folder beside the destination, held and
+  // locked while in use.
+  std::unique_ptr<TPrivateFolder> scratch, staging;
   std::string pending;     // an incomplete line from the pipe
   std::string result;      // the child's last word: done, cancelled, failed REASON
   Clock::time_point started, lastWord;
@@ -217,11 +219,13 @@ class TBatch {
     child.index = index;
     // The output folder, and below it the mirrored subfolders, are made as needed.
     if (!options_.OutputFolder.empty()) MakeFolders(folder);
-    if (!MakeStaging(folder, child.staging, child.stagingLock)) {
+    child.staging = TPrivateFolder::Make(folder, kStagingPrefix);
+    if (!child.staging) {
       Fail(job, "cannot write to " + folder + ": " + ErrorText(errno));
       return;
     }
-    if (!MakeStaging(settings_.tempFolder, child.scratch, child.scratchLock)) {
+    child.scratch = TPrivateFolder::Make(settings_.tempFolder, kStagingPrefix);
+    if (!child.scratch) {
       const int error = errno;
       RemoveFolders(child);
       Fail(job, error == ENOSPC || error == EDQUOT ? "cannot write to temp: " + ErrorText(error)
@@ -240,13 +244,15 @@ class TBatch {
     const pid_t pid = fork();
     if (pid == 0) {
       close(fds[0]);
-      for (const TChild& other : children_) {
+      for (TChild& other : children_) {
         close(other.fd);
-        close(other.scratchLock);
-        close(other.stagingLock);
+        other.scratch->Forget();
+        other.staging->Forget();
       }
-      RunChildJob(job.plan->source, job.plan->destination, child.scratch, child.staging, options_,
-                  settings_.overwrite, fds[1]);
+      // The folders are reached through their descriptors, which the child inherits: a
+      // name swapped meanwhile by another user leads nowhere else.
+      RunChildJob(job.plan->source, job.plan->destination, child.scratch->Path(),
+                  child.staging->Path(), options_, settings_.overwrite, fds[1]);
     }
     close(fds[1]);
     if (pid < 0) {
@@ -266,12 +272,8 @@ class TBatch {
   }
 
   static void RemoveFolders(TChild& child) {
-    RemoveStaging(child.scratch);
-    RemoveStaging(child.staging);
-    for (int* lock : {&child.scratchLock, &child.stagingLock}) {
-      if (*lock >= 0) close(*lock);
-      *lock = -1;
-    }
+    child.scratch.reset();
+    child.staging.reset();
   }
 
   static void MakeFolders(const std::string& folder) {

@@ -17,6 +17,9 @@ struct TBatchResult {
 // Installs the handlers that turn Ctrl+C (and SIGTERM, SIGHUP) into a cancel of the batch.
 void InstallCancelHandlers();
 
+// The names of the private folders a run makes for its files (main/privatefolder.h).
+inline constexpr const char* kStagingPrefix = ".orvik-convert-";
+
 struct TBatchSettings {
   int jobs = 1;             // files converted at once
   std::string tempFolder;   // where the temporary WAVs go

@@ -22,7 +22,7 @@
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
-#include "staging.h"
+#include "main/outputplace.h"
 
 volatile int CancelRequested = 0;
 
@@ -187,7 +187,7 @@ void RunChildJob(const std::string& source, const std::string& destination,
       const auto loudness = TagTrackLoudness(staged, options.OutputFormat, options.ReplayGain, &tagFailed);
       if (loudness) Send("loudness " + LoudnessToText(*loudness));
       if (tagFailed) Send("note converted, but its loudness tags could not be written");
-      if (overwrite ? MoveReplacing(staged, destination) : MoveWithoutReplacing(staged, destination))
+      if (LandOutput(staged, destination, overwrite ? TLanding::Replace : TLanding::KeepExisting))
         result = "done";
       else if (errno == EEXIST)
         result = "skipped";
@@ -199,8 +199,7 @@ void RunChildJob(const std::string& source, const std::string& destination,
   } catch (const std::exception& e) {
     result = std::string("failed ") + e.what();
   }
-  RemoveStaging(scratch);
-  RemoveStaging(staging);
+  // What is left in the folders goes with them, removed by the parent.
   Send(result);
   close(reportFd);
   // Not exit(): the parent's buffers and static objects are not this process's to flush.

@@ -19,11 +19,12 @@
 #include "main/mainfunc.h"
 #include "main/config.h"
 #include "main/paths.h"
+#include "main/privatefolder.h"
+#include "codecs/partialfile.h"
 #include "plan.h"
 #include "report.h"
 #include "screentext.h"
 #include "sourcelist.h"
-#include "staging.h"
 
 namespace {
 
@@ -85,6 +86,20 @@ bool CheckFolder(const std::string& folder, bool mayBeMade, std::string& error) 
     return false;
   }
   return true;
+}
+
+// The folder temporary WAVs go to: `chosen` when given, else temp/ beside the program when
+// it is this user's own (made if missing), else this user's private scratch folder; empty
+// when there is none.
+std::string TemporaryFolder(const std::string& chosen) {
+  if (!chosen.empty()) return chosen;
+  const std::string programTemp = ProgramDir() + "temp";
+  mkdir(programTemp.c_str(), 0700);
+  struct stat info;
+  if (lstat(programTemp.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+      access(programTemp.c_str(), W_OK | X_OK) == 0)
+    return programTemp;
+  return PerUserScratchFolder();
 }
 
 // The help, with the kinds a walk takes from the one list the walk uses, wrapped at 80.
@@ -151,6 +166,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string temp = TemporaryFolder(request.tempFolder);
+  if (temp.empty()) {
+    report.Error("no private temporary folder: $XDG_RUNTIME_DIR is not set or not private, and "
+                 "orvik-converter-" + std::to_string(geteuid()) +
+                 " in $TMPDIR is not a folder of yours alone; choose one with --temp");
+    return 1;
+  }
   if (!request.tempFolder.empty() && !CheckFolder(temp, false, error)) {
     report.Error("--temp: " + error);
     return 1;
@@ -162,6 +183,10 @@ int main(int argc, char** argv) {
     sources.notEntered.insert({outputInfo.st_dev, outputInfo.st_ino});
   for (const std::string& path : paths) AddSourcePath(path, request.recurse, sources);
   for (const TSourceProblem& problem : sources.problems) report.Problem(problem.path, problem.reason);
+  // Said once for the whole run; the files beside those subfolders are converted.
+  if (sources.subfoldersNotWalked == 1) report.Error("1 subfolder not walked; use -r");
+  if (sources.subfoldersNotWalked > 1)
+    report.Error(std::to_string(sources.subfoldersNotWalked) + " subfolders not walked; use -r");
 
   TPlanInput input;
   input.sources = sources.files;
@@ -181,12 +206,16 @@ int main(int argc, char** argv) {
     return clean ? 0 : 1;
   }
 
-  // What killed runs left beside the outputs and in the temporary folders; the folders of
-  // runs still going stay.
+  // What this user's killed runs left beside the outputs and in the temporary folders (also
+  // $TMPDIR itself, where older versions worked); the folders of runs still going stay, and
+  // so do other users'.
   const char* tmp = std::getenv("TMPDIR");
   std::set<std::string> leftoverPlaces{temp, ProgramDir() + "temp", tmp && *tmp ? tmp : "/tmp"};
-  for (const TPlannedJob& job : plan) leftoverPlaces.insert(FolderOf(job.destination));
-  for (const std::string& place : leftoverPlaces) RemoveStaleStaging(place);
+  std::set<std::string> outputPlaces;
+  for (const TPlannedJob& job : plan) outputPlaces.insert(FolderOf(job.destination));
+  for (const std::string& place : outputPlaces) RemoveStalePartialFiles(place);
+  leftoverPlaces.insert(outputPlaces.begin(), outputPlaces.end());
+  for (const std::string& place : leftoverPlaces) RemoveDeadPrivateFolders(place, kStagingPrefix);
 
   InstallCancelHandlers();
   TBatchSettings settings;

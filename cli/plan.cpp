@@ -131,7 +131,13 @@ std::vector<TPlannedJob> PlanJobs(const TPlanInput& input, const TOptions& optio
     }
     if (!replacesSource) continue;
     const size_t replaced = sourceAt.at(id);
-    if (replaced == i) continue;
+    if (replaced == i) {
+      // Its own path is re-encoded in place, read whole first; its own entry under another
+      // path (a bind mount of its folder) is not: that name is the source.
+      if (job.destination != job.source && SameEntry(job.source, job.destination))
+        job.refusal = "its output " + job.destination + " is its source under another path";
+      continue;
+    }
     if (replaced > i) {
       job.refusal = "its output " + job.destination +
                     " would replace a source that waits to be converted";

@@ -1,6 +1,5 @@
 #include "sourcelist.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,18 +11,9 @@
 
 #include "errortext.h"
 #include "handles.h"
+#include "main/folderwalk.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return text;
-}
-
-std::string Joined(const std::string& folder, const std::string& name) {
-  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
-}
 
 void AddFile(const std::string& path, const std::string& subfolder, TSourceList& list) {
   struct stat info;
@@ -33,66 +23,37 @@ void AddFile(const std::string& path, const std::string& subfolder, TSourceList&
   list.subfolders.push_back(subfolder);
 }
 
-// `subfolder` is the way from the named folder down to `folder`.
-void WalkFolder(const std::string& folder, const std::string& subfolder, bool recurse,
-                TSourceList& list) {
-  DirPtr dir(opendir(folder.c_str()));
-  if (!dir) {
-    list.problems.push_back({folder, ErrorText(errno)});
-    return;
-  }
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir.get())) {
-    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-  }
-  dir.reset();
-  std::sort(names.begin(), names.end());  // byte order, the same on every machine
+// Walks a folder named on the command line.
+void WalkFolder(const std::string& folder, bool recurse, TSourceList& list) {
+  TFolderWalk walk;
+  walk.recurse = recurse;
+  walk.file = [&list](const std::string& path, const std::string& subfolder) {
+    AddFile(path, subfolder, list);
+  };
+  walk.unreadable = [&list](const std::string& unread, int error) {
+    list.problems.push_back({unread, ErrorText(error)});
+  };
+  walk.enters = [&list](dev_t device, ino_t inode) {
+    return list.notEntered.count({device, inode}) == 0;
+  };
   const size_t before = list.files.size();
-  bool subfoldersSeen = false;
-  for (const std::string& name : names) {
-    const std::string path = Joined(folder, name);
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) continue;
-    if (S_ISDIR(info.st_mode)) {
-      if (list.notEntered.count({info.st_dev, info.st_ino}) > 0) continue;
-      subfoldersSeen = true;
-      if (recurse) WalkFolder(path, subfolder + name + "/", recurse, list);
-      continue;
-    }
-    // A link to a file counts as the file.
-    if (S_ISLNK(info.st_mode) && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)))
-      continue;
-    if (S_ISREG(info.st_mode) && HasSourceExtension(name)) AddFile(path, subfolder, list);
-  }
-  if (!recurse && subfoldersSeen && list.files.size() == before)
+  WalkSourceFolder(folder, walk);
+  if (walk.subfoldersLeftOut == 0) return;
+  if (list.files.size() == before) {
     list.problems.push_back({folder, "holds only subfolders; use -r"});
+  } else {
+    list.subfoldersNotWalked += walk.subfoldersLeftOut;
+  }
 }
 
 }  // namespace
-
-const std::vector<std::string>& SourceExtensions() {
-  // Every kind the openers read; a walk takes nothing else, so notes, covers and playlists
-  // beside the music are never reported as failures.
-  static const std::vector<std::string> extensions = {
-      "mp3", "wav", "ogg", "wma", "flac", "opus", "oga", "m4a", "aac", "aif", "aiff",
-      "wv",  "mka", "mid", "midi", "xm", "umx", "mod", "it",  "s3m", "mtm"};
-  return extensions;
-}
-
-bool HasSourceExtension(const std::string& name) {
-  static const std::set<std::string> extensions(SourceExtensions().begin(),
-                                                SourceExtensions().end());
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
-  return extensions.count(Lower(name.substr(dot + 1))) > 0;
-}
 
 void AddSourcePath(const std::string& path, bool recurse, TSourceList& list) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
     list.problems.push_back({path, ErrorText(errno)});
   } else if (S_ISDIR(info.st_mode)) {
-    WalkFolder(path, "", recurse, list);
+    WalkFolder(path, recurse, list);
   } else if (!S_ISREG(info.st_mode)) {
     // A pipe or a device would block or never end.
     list.problems.push_back({path, "not a regular file"});

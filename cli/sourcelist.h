@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "main/sourcekinds.h"
+
 struct TSourceProblem {
   std::string path;
   std::string reason;  // in words, e.g. "no such file or directory"
@@ -24,18 +26,15 @@ struct TSourceList {
   // A folder a walk does not enter: the output folder, when it lies inside a walked one,
   // holds outputs (of earlier runs too), never sources.
   std::set<std::pair<dev_t, ino_t>> notEntered;
+  // Subfolders that walks without `recurse` passed over in folders that gave files.
+  size_t subfoldersNotWalked = 0;
 };
-
-// True for the extensions the converter reads (any letter case).
-bool HasSourceExtension(const std::string& name);
-// Those extensions, in lower case, in the order the help names them.
-const std::vector<std::string>& SourceExtensions();
 
 // Adds `path`: a file as it is (the openers decide whether it is audio), a folder by its
 // files with a source extension, sorted by name, hidden entries left out; with `recurse`
 // its subfolders too (symbolic links to folders are not followed, so no walk loops). A
 // folder walked without `recurse` that holds no source but subfolders is a problem: the
-// user most likely forgot -r.
+// user most likely forgot -r; one that gave files counts the subfolders it passed over.
 void AddSourcePath(const std::string& path, bool recurse, TSourceList& list);
 
 // Reads one path per line from `file` ("-": standard input), or with `nulSeparated` one path

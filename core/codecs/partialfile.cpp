@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <random>
+#include <mutex>
+#include <set>
 #include <vector>
 
+#include "main/outputplace.h"
 #include "main/paths.h"
 
 namespace {
@@ -39,14 +41,6 @@ bool IsPartialName(const std::string& name) {
   return name.compare(suffix, suffixLength, kPartSuffix) == 0;
 }
 
-std::string UniqueChars() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static std::mt19937 random{std::random_device{}()};
-  std::string text(kUniqueChars, 'x');
-  for (char& c : text) c = kChars[random() % (sizeof kChars - 1)];
-  return text;
-}
-
 // The mode a new file gets from this process.
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
@@ -57,6 +51,18 @@ mode_t NewFileMode() {
 // Holds the partial file's lock for as long as it is open, so that RemoveStalePartialFiles
 // never takes the file of a live conversion.
 void LockAsLive(int fd) { ::flock(fd, LOCK_EX | LOCK_NB); }
+
+// What dead runs left in a folder goes when this process first writes there; once is
+// enough, since the partial files of this process's own writers are alive.
+void SweepFolderOnce(const std::string& folder) {
+  static std::mutex mutex;
+  static std::set<std::string> swept;
+  {
+    const std::lock_guard<std::mutex> hold(mutex);
+    if (!swept.insert(folder).second) return;
+  }
+  RemoveStalePartialFiles(folder.empty() ? "." : folder);
+}
 
 TCommittedFile& CommittedFile() {
   thread_local TCommittedFile last;
@@ -71,24 +77,9 @@ void NoteCommittedFile(const std::string& destination, int64_t length) {
   CommittedFile() = {destination, length};
 }
 
-std::string ReplacedFile(const std::string& destination) {
-  std::string path = destination;
-  // The kernel's own limit on links followed in one lookup.
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::vector<char> buffer(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 2);
-    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
-    const std::string link(buffer.data(), static_cast<size_t>(n));
-    path = link[0] == '/' ? link : FolderPart(path) + link;
-  }
-  return {};
-}
-
 void TakeOverAttributes(int fd, const std::string& replaced) {
   struct stat info {};
-  if (::stat(replaced.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if (::lstat(replaced.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
     // Not allowed to give a file away: it stays with this user.
   }
@@ -98,9 +89,8 @@ void TakeOverAttributes(int fd, const std::string& replaced) {
 TPartialFile::TPartialFile(std::string destination, bool allowUnnamed)
     : destination_(std::move(destination)) {
   if (destination_.empty() || destination_.back() == '/') return;
-  target_ = ReplacedFile(destination_);
-  if (target_.empty()) return;
-  const std::string folder = FolderPart(target_);
+  const std::string folder = FolderPart(destination_);
+  SweepFolderOnce(folder);
   if (allowUnnamed) {
     // The inode has no name until Commit links it in: the kernel frees it with the last
     // descriptor, also when the process is killed.
@@ -118,7 +108,7 @@ TPartialFile::TPartialFile(std::string destination, bool allowUnnamed)
       ::close(fd);
     }
   }
-  std::string pattern = HiddenStem(target_) + std::string(kUniqueChars, 'X');
+  std::string pattern = HiddenStem(destination_) + std::string(kUniqueChars, 'X');
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return;
   LockAsLive(fd);
@@ -140,29 +130,11 @@ void TPartialFile::Discard() {
 
 bool TPartialFile::Commit() {
   if (fd_ < 0) return false;
-  TakeOverAttributes(fd_, target_);
+  TakeOverAttributes(fd_, destination_);
   struct stat info {};
   const int64_t length = ::fstat(fd_, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
-  bool ok = false;
-  if (!unnamed_) {
-    ok = ::rename(path_.c_str(), target_.c_str()) == 0;
-  } else if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-    // Nothing stood there: the file appears whole under its name.
-    ok = true;
-  } else if (errno == EEXIST) {
-    // A link cannot replace a file; a hidden name is given first, then renamed over the
-    // old file in one step.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string hidden = HiddenStem(target_) + UniqueChars();
-      if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        if (errno == EEXIST) continue;
-        break;
-      }
-      ok = ::rename(hidden.c_str(), target_.c_str()) == 0;
-      if (!ok) ::unlink(hidden.c_str());
-      break;
-    }
-  }
+  const bool ok = unnamed_ ? LandUnnamed(path_, destination_, HiddenStem(destination_))
+                           : LandOutput(path_, destination_, TLanding::Replace);
   if (ok) {
     NoteCommittedFile(destination_, length);
     ::close(fd_);
@@ -185,7 +157,13 @@ void RemoveStalePartialFiles(const std::string& folder) {
     if (fd < 0) continue;
     struct stat info {};
     // The lock is free only when no live conversion holds the file open.
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    struct stat named {};
+    // Only this user's own files, and only the very file opened: another user may swap
+    // names in a shared folder.
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == info.st_dev && named.st_ino == info.st_ino)
       ::unlinkat(dirFd, name.c_str(), 0);
     ::close(fd);
   }

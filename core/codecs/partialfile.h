@@ -14,9 +14,11 @@
 
 class TPartialFile {
  public:
-  // Creates the partial file for `destination`. When `destination` is a symbolic link,
-  // the file it leads to is the one replaced, and the link stays a link. With
-  // `allowUnnamed` false the hidden named file is used even where an unnamed one could be.
+  // Creates the partial file for `destination`. A symbolic link at `destination` is
+  // replaced by Commit as any file would be, its target left alone (main/outputplace.h).
+  // With `allowUnnamed` false the hidden named file is used even where an unnamed one
+  // could be. The first partial file of a process in a folder removes what dead runs left
+  // there (RemoveStalePartialFiles).
   explicit TPartialFile(std::string destination, bool allowUnnamed = true);
   ~TPartialFile();
   TPartialFile(const TPartialFile&) = delete;
@@ -42,7 +44,6 @@ class TPartialFile {
   void Discard();
 
   std::string destination_;
-  std::string target_;  // the file replaced: the destination with its links followed
   std::string path_;
   int fd_ = -1;
   bool unnamed_ = false;
@@ -60,16 +61,13 @@ const TCommittedFile& LastCommittedFile();
 // forgets the last one.
 void NoteCommittedFile(const std::string& destination, int64_t length);
 
-// The file that writing `destination` replaces: `destination` itself or, when it is a
-// symbolic link, the file the links lead to (which need not exist yet). Empty for a loop of
-// links.
-std::string ReplacedFile(const std::string& destination);
-
-// Gives the file open as `fd` the permission bits of the existing file `replaced`, without
+// Gives the file open as `fd` the permission bits of the regular file at `replaced`, without
 // set-user-ID and set-group-ID (as writing it in place would drop them), and its owner where
-// allowed. Nothing when `replaced` does not exist.
+// allowed. Nothing when `replaced` does not exist or is not a regular file (a link is not
+// followed).
 void TakeOverAttributes(int fd, const std::string& replaced);
 
-// Removes the hidden partial files in `folder` whose writer has ended (crashed or killed);
-// files still locked by a running conversion stay.
+// Removes the hidden partial files in `folder` that are this user's and whose writer has
+// ended (crashed or killed); files still locked by a running conversion, other users'
+// files, links and anything but a regular file stay.
 void RemoveStalePartialFiles(const std::string& folder);

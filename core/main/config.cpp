@@ -1,6 +1,6 @@
-// config.cfg: 27 lines read by position, then the FLAC and Opus sections and the loudness
-// section where present. Section headers and key names are never compared;
-// each read takes the next line and keeps the text after its last "=".
+// config.cfg: 27 lines read by position, whatever their section headers and key names say;
+// after them, the appended sections whose header lines are there. Each read takes the next
+// line and keeps the text after its last "=".
 #include "main/config.h"
 
 #include <fcntl.h>
@@ -140,6 +140,48 @@ class ConfigReader {
   std::FILE* file_;
 };
 
+// The sections appended after the described 27 lines, each recognised by its header line
+// and read by position after it. A section that is not there keeps the working values of
+// its settings; a new section is one more row here and one more piece of BuildConfigText.
+struct TAppendedSection {
+  const char* header;
+  bool (*read)(ConfigReader& reader, TOptions& options, TMainFunc& main);
+};
+
+const TAppendedSection kAppendedSections[] = {
+    {"[FLACOptions]",
+     [](ConfigReader& r, TOptions& o, TMainFunc& m) {
+       m.ConfigHasFlacOpus = true;
+       return r.Int(o.FLACFreq) && r.Int(o.FLACNumChannels) && r.Int(o.FLACLevel);
+     }},
+    {"[OpusOptions]",
+     [](ConfigReader& r, TOptions& o, TMainFunc& m) {
+       m.ConfigHasFlacOpus = true;
+       return r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) && r.IntFlag(o.OpusUseVBR);
+     }},
+    {"[LoudnessOptions]",
+     [](ConfigReader& r, TOptions& o, TMainFunc& m) {
+       m.ConfigHasLoudness = true;
+       return r.Int(o.ReplayGain);
+     }},
+};
+
+// Reads appended sections while the next line is one of their headers; any other line,
+// or the end of the file, ends the reading.
+void ReadAppendedSections(std::FILE* file, ConfigReader& reader, TOptions& options,
+                          TMainFunc& main) {
+  for (;;) {
+    auto line = ReadLine(file, 255);
+    if (!line) return;
+    if (!line->empty() && line->back() == '\n') line->pop_back();
+    const TAppendedSection* section = nullptr;
+    for (const auto& s : kAppendedSections) {
+      if (*line == s.header) section = &s;
+    }
+    if (!section || !section->read(reader, options, main)) return;
+  }
+}
+
 // Writes `text` to `path` in one call; false on any failure.
 bool WriteWhole(const std::string& path, const std::string& text) {
   FilePtr f(std::fopen(path.c_str(), "wb"));
@@ -244,8 +286,7 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacO
   s += "\nOutputName=" + num(o.OutputName);
   s += "\nDelete=" + FlagToText(o.Delete);
   s += "\n[Messages]\nReadOnlyWarn=" + FlagToText(readOnlyWarn);
-  // Sections follow one another in a fixed order: a later one brings the earlier ones.
-  if (withFlacOpus || withLoudness || !FlacOpusAtDefaults(o)) {
+  if (withFlacOpus || !FlacOpusAtDefaults(o)) {
     s += "\n[FLACOptions]\nFreq=" + num(o.FLACFreq);
     s += "\nNumChannels=" + num(o.FLACNumChannels);
     s += "\nLevel=" + num(o.FLACLevel);
@@ -309,13 +350,10 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
       // line's end, not part of the value.
       r.Header() && r.Flag(ReadOnlyWarn);
   if (!describedLinesRead) return;
-  // The FLAC and Opus sections follow, read the same way; a file of the older layout ends
-  // before them. A header with no value after it (blank lines at the end) is not them.
-  ConfigHasFlacOpus = r.Header() && r.Int(o.FLACFreq);
-  const bool flacOpusRead = ConfigHasFlacOpus && r.Int(o.FLACNumChannels) &&
-      r.Int(o.FLACLevel) && r.Header() && r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) &&
-      r.IntFlag(o.OpusUseVBR);
-  ConfigHasLoudness = flacOpusRead && r.Header() && r.Int(o.ReplayGain);
+  // Past the described lines only a known section header continues the reading: blank
+  // lines an editor left or a note of the user's end it, as they would end the described
+  // reader, which never looks past line 27.
+  ReadAppendedSections(f.get(), r, o, *this);
 }
 
 void TMainFunc::WriteConfig() {

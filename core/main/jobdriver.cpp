@@ -1,7 +1,5 @@
 #include "main/jobdriver.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +14,6 @@
 #include "main/paths.h"
 #include "main/removeaside.h"
 #include "main/uihooks.h"
-#include "stdio_file.h"
 
 namespace {
 bool IsRegularFile(const std::string& path) {
@@ -31,27 +28,9 @@ void MakeWritable(const std::string& path) {
   if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
 }
 
-bool CopyInto(const std::string& from, TPartialFile& to) {
-  FilePtr in(std::fopen(from.c_str(), "rb"));
-  if (!in) return false;
-  FilePtr out(std::fopen(to.Path().c_str(), "wb"));
-  if (!out) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) {
-    if (std::fwrite(buffer, 1, n, out.get()) != n) return false;
-  }
-  if (std::ferror(in.get())) return false;
-  // Closed here, not by the owner, so a failed final write is seen.
-  return std::fclose(out.release()) == 0;
-}
-
 // True when both paths name the same entry of the same folder, whether it exists or not.
 bool SamePlace(const std::string& a, const std::string& b) {
-  if (SameFile(a, b)) return true;
-  if (NamePart(a) != NamePart(b)) return false;
-  const std::string folderA = FolderPart(a), folderB = FolderPart(b);
-  return SameFile(folderA.empty() ? "." : folderA, folderB.empty() ? "." : folderB);
+  return SameFile(a, b) || SameEntry(a, b);
 }
 
 // True when `destination` is the source of an entry after `index`, still waiting to be
@@ -98,26 +77,6 @@ class TTemporaryWav {
 };
 }  // namespace
 
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  const std::string target = ReplacedFile(to);
-  if (target.empty()) return false;
-  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd >= 0) {
-    TakeOverAttributes(fd, target);
-    if (fstat(fd, &info) != 0) info.st_size = -1;
-    close(fd);
-  }
-  if (std::rename(from.c_str(), target.c_str()) != 0) {
-    if (errno != EXDEV) return false;
-    TPartialFile partial(target);
-    if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
-    std::remove(from.c_str());
-  }
-  NoteCommittedFile(to, fd >= 0 ? info.st_size : -1);
-  return true;
-}
-
 std::string StripExtension(const std::string& text) {
   const auto dot = text.rfind('.');
   if (dot == std::string::npos || text.find('/', dot) != std::string::npos) return text;
@@ -152,12 +111,6 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   }
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 bool OutputLetsSourceGo(const std::string& source, const std::string& destination,
                         bool converted) {
   return converted && IsRegularFile(destination) && !SameFile(source, destination);
@@ -169,6 +122,8 @@ void TMainFunc::ConvertAll() {
   std::vector<std::string> written;  // the outputs this batch has made
   const TOptions batchOptions = ConvFunc.Options;
   TAlbumGain albums(batchOptions.ReplayGain, batchOptions.OutputFormat, FileList);
+  BatchEnded = false;
+  FailedSources.clear();
   // The count is read anew before every file: clearing the list ends the batch.
   for (size_t i = 0; i < FileList.size(); ++i) {
     const std::string source = FileList[i];
@@ -200,6 +155,7 @@ void TMainFunc::ConvertAll() {
       loudness = TagTrackLoudness(destination, batchOptions.OutputFormat, batchOptions.ReplayGain);
     } else {
       TakeBackCount(positionBefore);
+      FailedSources.push_back(source);
     }
     albums.Finished(i, converted ? destination : std::string(), loudness);
     // Only a complete output that is a different file from the source lets the source go;
@@ -208,10 +164,11 @@ void TMainFunc::ConvertAll() {
       std::remove(source.c_str());
     }
   }
+  BatchEnded = true;
 }
 
 bool TMainFunc::ConvertFile(std::string source, std::string destination) {
-  mkdir((ProgramDir() + "temp").c_str(), 0777);
+  mkdir((ProgramDir() + "temp").c_str(), 0700);
   if (source.empty() || destination.empty()) return false;
 
   // The temporary WAV must be neither the file read nor the file written: a list may name
@@ -231,7 +188,7 @@ bool TMainFunc::ConvertFile(std::string source, std::string destination) {
       TTemporaryWav wav(wavPath);
       ok = ConvFunc.DecodeToWAV(source, wav.Path(), ConvFunc.Options, 0) == 1;
       ConvFunc.CheckCancel();
-      ok = ok && MoveReplacing(wav.Path(), destination);
+      ok = ok && LandOutput(wav.Path(), destination, TLanding::Replace);
     } else {
       ok = ConvFunc.DecodeToWAV(source, destination, ConvFunc.Options, 0) == 1;
     }

@@ -6,6 +6,7 @@
 
 #include "codecs/options.h"
 #include "main/mainfunc.h"
+#include "main/outputplace.h"
 
 // The text without its extension: from the last "." to the end, unless a "/" follows that
 // dot. "song.mp3" gives "song", "name." gives "name", "/a.b/song" comes back unchanged.
@@ -21,15 +22,6 @@ std::string FallbackFolder();
 // `previous` back unchanged.
 std::string OutputPathFor(const std::string& source, int index, const TOptions& options,
                           bool fallback, const std::string& previous);
-
-// Puts the complete file `from` in place of `to` in one step: readers see the old file or
-// the new one, never neither. Across file systems the copy is made beside `to` first. As
-// with every output, a link at `to` stays a link and the file replaced keeps its permission
-// bits.
-bool MoveReplacing(const std::string& from, const std::string& to);
-
-// True when both paths name one existing file (same device and inode), whatever the texts.
-bool SameFile(const std::string& a, const std::string& b);
 
 // True when `destination` holds the complete output of `source` (`converted`) and is a
 // different file: then the source may be deleted, unless a later file of the batch replaces

@@ -87,6 +87,17 @@ void TMainFunc::RemoveSelected() {
   Rows.Repaint();
 }
 
+void KeepOnlyEntries(const std::vector<std::string>& paths) {
+  const std::set<std::string> kept(paths.begin(), paths.end());
+  TListRows& rows = MainFunc.Rows;
+  for (int i = std::min(rows.Count(), static_cast<int>(MainFunc.FileList.size())) - 1; i >= 0;
+       --i) {
+    if (!kept.count(MainFunc.FileList[i])) DeleteEntry(i);
+  }
+  rows.TopIndex = std::clamp(rows.TopIndex, 0, std::max(0, rows.Count() - 1));
+  rows.Repaint();
+}
+
 void TMainFunc::ClearList() {
   Rows.Items.clear();
   Rows.ItemIndex = -1;

@@ -26,6 +26,10 @@ void AppendSourcePaths(const std::vector<std::string>& paths);
 // same index; the selection stays on its row, or goes when its row goes.
 void RemoveRepeatedPaths();
 
+// Keeps only the entries whose paths are in `paths`, in both stores, in their order; the
+// selection and the top row stay within the rows left.
+void KeepOnlyEntries(const std::vector<std::string>& paths);
+
 using TTextWidth = std::function<int(const std::string& text)>;
 
 // Shortens `text` with ".. " before its last 7 characters until its drawn width is below

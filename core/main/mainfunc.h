@@ -29,6 +29,10 @@ class TMainFunc {
   bool ConfigHasFlacOpus = false;
   // The same for the [LoudnessOptions] section.
   bool ConfigHasLoudness = false;
+  // The end of the last batch: true once ConvertAll has run to the end of the list (a
+  // cancel leaves it false), with the sources whose conversion failed, in list order.
+  bool BatchEnded = false;
+  std::vector<std::string> FailedSources;
 
   void ReadConfig();
   // Reads the settings from `path` exactly as ReadConfig reads config.cfg.

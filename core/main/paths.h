@@ -5,6 +5,8 @@
 
 // The folder part of `path` with its trailing "/"; empty for a bare name.
 std::string FolderPart(const std::string& path);
+// The folder part of `path` without its last "/": "." for a bare name, "/" at the root.
+std::string FolderOf(const std::string& path);
 // The name after the last "/"; the whole text for a bare name.
 std::string NamePart(const std::string& path);
 

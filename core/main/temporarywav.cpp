@@ -1,15 +1,11 @@
 #include "main/temporarywav.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <memory>
-#include <vector>
 
 #include "main/paths.h"
 
@@ -18,100 +14,71 @@ namespace {
 constexpr const char* kWavName = "tmp100000.wav";
 constexpr const char* kSpareName = "tmp100001.wav";
 constexpr const char* kPrivatePrefix = "copy-";
+// In a folder other programs share ($XDG_RUNTIME_DIR), a name nobody else would use.
+constexpr const char* kScratchPrefix = "orvik-converter-copy-";
 
-// The folder open for locking, or -1.
-int OpenFolder(const std::string& folder) {
-  return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// temp/ open, made 0700 when missing, when it is a folder of this user's and not a link;
+// -1 otherwise. A temp/ of this user's that others may write into (made by an older
+// version with the umask's mode) is closed to them first: the program's files go there.
+int OpenOwnTemp(const std::string& temp) {
+  ::mkdir(temp.c_str(), 0700);
+  const int fd = ::open(temp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) ::fchmod(fd, info.st_mode & 0755);
+  return fd;
 }
 
 bool TryLock(int fd) { return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
-
-// Removes every file in the folder open as `fd` (only files are made there), then the
-// folder itself by its path.
-void RemoveFolderWithFiles(int fd, const std::string& folder) {
-  const int listing = ::dup(fd);
-  if (listing < 0) return;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(listing), ::closedir);
-  if (!dir) {
-    ::close(listing);
-    return;
-  }
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  for (const std::string& name : names) ::unlinkat(fd, name.c_str(), 0);
-  ::rmdir(folder.c_str());
-}
-
-// The private folders of copies that have ended: nobody holds their lock any more.
-void RemoveEndedPrivateFolders(const std::string& temp) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(temp.c_str()), ::closedir);
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name.rfind(kPrivatePrefix, 0) == 0) names.push_back(name);
-  }
-  dir.reset();
-  for (const std::string& name : names) {
-    const int fd = OpenFolder(temp + name);
-    if (TryLock(fd)) RemoveFolderWithFiles(fd, temp + name);
-    if (fd >= 0) ::close(fd);
-  }
-}
-
-// A locked private folder "copy-XXXXXX/" in `temp`, its descriptor in `fd`; empty on
-// failure. It is made and locked under a name no sweep takes, then renamed, so that a
-// sweep never finds it unlocked.
-std::string MakePrivateFolder(const std::string& temp, int& fd) {
-  std::string draft = temp + ".claim-XXXXXX";
-  if (!::mkdtemp(draft.data())) return {};
-  fd = OpenFolder(draft);
-  const std::string folder = temp + kPrivatePrefix + draft.substr(draft.size() - 6);
-  if (TryLock(fd) && ::rename(draft.c_str(), folder.c_str()) == 0) return folder + "/";
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-  ::rmdir(draft.c_str());
-  return {};
-}
 
 }  // namespace
 
 TTemporaryWavClaim::TTemporaryWavClaim(std::string tempFolder) : temp_(std::move(tempFolder)) {
   path_ = temp_ + kWavName;
-  ::mkdir(temp_.c_str(), 0777);
-  const int fd = OpenFolder(temp_);
-  if (fd < 0) return;
-  RemoveEndedPrivateFolders(temp_);
-  if (TryLock(fd)) {
-    lock_ = fd;
-    return;
+  const int fd = OpenOwnTemp(temp_);
+  if (fd >= 0) {
+    RemoveDeadPrivateFolders(temp_, kPrivatePrefix);
+    if (TryLock(fd)) {
+      lock_ = fd;
+      return;
+    }
+    ::close(fd);
+    private_ = TPrivateFolder::Make(temp_, kPrivatePrefix);
+  } else {
+    // Not a temp/ to trust: a private folder where this user keeps scratch folders.
+    const std::string scratch = PerUserScratchFolder();
+    if (!scratch.empty()) {
+      RemoveDeadPrivateFolders(scratch, kScratchPrefix);
+      private_ = TPrivateFolder::Make(scratch, kScratchPrefix);
+    }
   }
-  ::close(fd);
-  private_ = MakePrivateFolder(temp_, lock_);
-  if (!private_.empty()) path_ = private_ + kWavName;
+  if (private_) path_ = private_->Named() + "/" + kWavName;
 }
 
 TTemporaryWavClaim::~TTemporaryWavClaim() {
-  if (lock_ < 0) return;
-  if (Private()) RemoveFolderWithFiles(lock_, private_);
-  ::close(lock_);
+  private_.reset();  // goes with its files
+  if (lock_ >= 0) ::close(lock_);
 }
 
+int TTemporaryWavClaim::FolderFd() const { return Private() ? private_->Descriptor() : lock_; }
+
 bool TTemporaryWavClaim::StillHeld() const {
-  if (lock_ < 0) return true;  // nothing held: nothing to lose either
+  const int fd = FolderFd();
+  if (fd < 0) return true;  // nothing held: nothing to lose either
   struct stat held {}, named {};
-  const std::string folder = Private() ? private_ : temp_;
-  return ::fstat(lock_, &held) == 0 && ::stat(folder.c_str(), &named) == 0 &&
+  const std::string folder = Private() ? private_->Named() : temp_;
+  return ::fstat(fd, &held) == 0 && ::lstat(folder.c_str(), &named) == 0 &&
          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 void TTemporaryWavClaim::RemoveFiles() const {
-  const std::string folder = Private() ? private_ : temp_;
-  std::remove((folder + kWavName).c_str());
-  std::remove((folder + kSpareName).c_str());
+  const int fd = FolderFd();
+  if (fd < 0) return;
+  ::unlinkat(fd, kWavName, 0);
+  ::unlinkat(fd, kSpareName, 0);
 }
 
 namespace {

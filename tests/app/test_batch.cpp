@@ -53,6 +53,13 @@ double Frequency(const TWavData& data) {
   return ToneFrequency(data);
 }
 
+// With ORVIK_SCREENSHOT set to a folder, keeps a picture of the window as the user sees it.
+void SaveScreenshot(QWidget* window, const char* what) {
+  if (!qEnvironmentVariableIsSet("ORVIK_SCREENSHOT")) return;
+  const QString name = QString::fromUtf8(QTest::currentDataTag()).replace(' ', '-');
+  window->grab().save(qEnvironmentVariable("ORVIK_SCREENSHOT") + "/" + what + "-" + name + ".png");
+}
+
 // Runs `act` on the first event-loop turn at which `ready` holds (a modal box is up).
 void WhenReady(std::function<bool()> ready, std::function<void()> act) {
   auto* timer = new QTimer;
@@ -383,56 +390,106 @@ class TestBatch : public QObject {
     QVERIFY(Form1->isVisible());
   }
 
-  // A batch that ended below 100 percent still asks before closing: Cancel keeps the
-  // window and the list, OK requests the cancel although nothing runs any more.
-  void finishedBelowHundredStillAsks() {
-    const std::string source = Tone("short.ogg", 1.2, 440.0);
-    SetList({source});
-    ChooseFormat("mp3");
+  // Once a batch has ended, OK asks nothing whatever the percentage; the list keeps just
+  // the files that failed (converted and held-back ones leave it) and the stage line says
+  // how many, so a second Convert retries them.
+  void endedBatchKeepsItsFailures_data() {
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<QStringList>("blocked");  // outputs that are folders: those files fail
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<QString>("stage");
+    const QString finished = QStringLiteral("Конвертация завершена.");
+    QTest::newRow("all converted")
+        << QStringList{"a.ogg", "b.wav"} << QStringList{} << "mp3" << QStringList{} << finished;
+    QTest::newRow("one failed of three")
+        << QStringList{"a.wma", "b.wav", "c.mp3"} << QStringList{"b.ogg"} << "ogg"
+        << QStringList{"b.wav"} << finished + QStringLiteral(" Не удалось: 1 файл");
+    QTest::newRow("two failed, held back one")
+        << QStringList{"a.ogg", "b.wav", "b.mp3", "c.wma"} << QStringList{"a.flac", "c.flac"}
+        << "flac" << QStringList{"a.ogg", "c.wma"} << finished + QStringLiteral(" Не удалось: 2 файла");
+    QTest::newRow("every file failed")
+        << QStringList{"a.ogg"} << QStringList{"a.opus"} << "opus" << QStringList{"a.ogg"}
+        << finished + QStringLiteral(" Не удалось: 1 файл");
+  }
+  void endedBatchKeepsItsFailures() {
+    QFETCH(QStringList, sources);
+    QFETCH(QStringList, blocked);
+    QFETCH(QString, format);
+    QFETCH(QStringList, left);
+    QFETCH(QString, stage);
+    std::vector<std::string> list;
+    double tone = 330.0;
+    for (const QString& name : sources) list.push_back(Tone(Str(name), 1.2, tone += 110.0));
+    for (const QString& name : blocked)
+      QVERIFY(QDir().mkpath(QFile::decodeName((music_ + Str(name)).c_str())));
+    SetList(list);
+    ChooseFormat(format);
     Form1->Convert->click();
     QVERIFY(ProgressBox->isVisible());
     QCOMPARE(ConvFunc.Stage, int32_t(STAGE_FINISHED));
-    ConvFunc.TotalProgress = 99;
+    ProgressBox->TimerTimer();
+    QCOMPARE(ProgressBox->ProgressStage->text(), stage);
+    SaveScreenshot(ProgressBox, "progress");
 
-    answer_ = ID_CANCEL;
     ProgressBox->CloseProgress->click();
-    QCOMPARE(shown_.size(), size_t(1));
-    QCOMPARE(shown_[0].flags, 33);
-    QVERIFY(ProgressBox->isVisible());
-    QVERIFY(!Form1->isVisible());
-    QCOMPARE(MainFunc.Rows.Count(), 1);
-    QCOMPARE(ConvFunc.Stage, int32_t(STAGE_FINISHED));
-
-    answer_ = ID_OK;
-    ProgressBox->CloseProgress->click();
-    QCOMPARE(shown_.size(), size_t(2));
-    QCOMPARE(ConvFunc.Stage, int32_t(STAGE_CANCEL));
+    QVERIFY(shown_.empty());
     QVERIFY(!ProgressBox->isVisible());
     QVERIFY(Form1->isVisible());
-    QCOMPARE(MainFunc.Rows.Count(), 0);
-    QVERIFY(MainFunc.FileList.empty());
-    QVERIFY(Exists(music_ + "short.mp3"));
+    std::vector<std::string> expected;
+    for (const QString& name : left) expected.push_back(music_ + Str(name));
+    QCOMPARE(MainFunc.FileList, expected);
+    QCOMPARE(MainFunc.Rows.Items, expected);
+    SaveScreenshot(Form1, "main");
+    if (left.isEmpty()) return;
+
+    // With the obstacles gone, a second Convert converts just the files left.
+    for (const QString& name : blocked)
+      QVERIFY(QDir(QFile::decodeName((music_ + Str(name)).c_str())).removeRecursively());
+    Form1->Convert->click();
+    for (const QString& name : left) {
+      const std::string output = StripExtension(music_ + Str(name)) + "." + Str(format);
+      QVERIFY2(Exists(output), output.c_str());
+    }
+    DismissFinished();
   }
 
   void stageTexts_data() {
     QTest::addColumn<int>("stage");
     QTest::addColumn<QString>("text");
-    QTest::newRow("1") << 1 << "Декодирование в wav...";
-    QTest::newRow("2") << 2 << "Ремиксинг...";
-    QTest::newRow("3") << 3 << "Кодирование в mp3...";
-    QTest::newRow("4") << 4 << "Кодирование в ogg...";
-    QTest::newRow("5") << 5 << "Кодирование в wma...";
-    QTest::newRow("6") << 6 << "Кодирование в flac...";
-    QTest::newRow("7") << 7 << "Кодирование в opus...";
-    QTest::newRow("10") << 10 << "Конвертация завершена.";
-    QTest::newRow("0") << 0 << "";
-    QTest::newRow("8") << 8 << "";
-    QTest::newRow("30") << 30 << "";
-    QTest::newRow("negative") << -1 << "";
+    QTest::addColumn<bool>("ended");  // the driver has reached the end of the list
+    QTest::addColumn<int>("failed");
+    QTest::newRow("1") << 1 << "Декодирование в wav..." << false << 0;
+    QTest::newRow("2") << 2 << "Ремиксинг..." << false << 0;
+    QTest::newRow("3") << 3 << "Кодирование в mp3..." << false << 0;
+    QTest::newRow("4") << 4 << "Кодирование в ogg..." << false << 0;
+    QTest::newRow("5") << 5 << "Кодирование в wma..." << false << 0;
+    QTest::newRow("6") << 6 << "Кодирование в flac..." << false << 0;
+    QTest::newRow("7") << 7 << "Кодирование в opus..." << false << 0;
+    QTest::newRow("10") << 10 << "Конвертация завершена." << false << 0;
+    QTest::newRow("0") << 0 << "" << false << 0;
+    QTest::newRow("8") << 8 << "" << false << 0;
+    QTest::newRow("30") << 30 << "" << false << 0;
+    QTest::newRow("negative") << -1 << "" << false << 0;
+    QTest::newRow("10 between files, one failed") << 10 << "Конвертация завершена." << false << 1;
+    QTest::newRow("ended, none failed") << 10 << "Конвертация завершена." << true << 0;
+    const QString failed = QStringLiteral("Конвертация завершена. Не удалось: ");
+    QTest::newRow("ended, 1 failed") << 10 << failed + "1 файл" << true << 1;
+    QTest::newRow("ended, 3 failed") << 10 << failed + "3 файла" << true << 3;
+    QTest::newRow("ended, 5 failed") << 10 << failed + "5 файлов" << true << 5;
+    QTest::newRow("ended, 11 failed") << 10 << failed + "11 файлов" << true << 11;
+    QTest::newRow("ended, 12 failed") << 10 << failed + "12 файлов" << true << 12;
+    QTest::newRow("ended, 21 failed") << 10 << failed + "21 файл" << true << 21;
+    QTest::newRow("ended, 104 failed") << 10 << failed + "104 файла" << true << 104;
+    QTest::newRow("ended, then a cancel code") << 30 << "" << true << 2;
   }
   void stageTexts() {
     QFETCH(int, stage);
     QFETCH(QString, text);
+    QFETCH(bool, ended);
+    QFETCH(int, failed);
+    MainFunc.BatchEnded = ended;
+    MainFunc.FailedSources.assign(failed, "x.ogg");
     ConvFunc.Stage = stage;
     ConvFunc.CurrentProgress = 130;  // a last pass may pass 100
     ConvFunc.TotalProgress = -5;
@@ -441,6 +498,8 @@ class TestBatch : public QObject {
     QCOMPARE(ProgressBox->ProgressCurrent->value(), 100);
     QCOMPARE(ProgressBox->ProgressTotal->value(), 0);
     QCOMPARE(ProgressBox->ProgressCurrent->text(), QStringLiteral("100%"));
+    MainFunc.BatchEnded = false;
+    MainFunc.FailedSources.clear();
   }
 
   // The links open through the desktop; the box stays open until OK.

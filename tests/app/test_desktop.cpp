@@ -7,7 +7,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -61,6 +69,10 @@ class TestDesktop : public QObject {
     QVERIFY(QDir().mkpath("folder.mp3"));
     for (const QByteArray& name : {QByteArray("a.mp3"), QByteArray("b.wav"),
                                   QByteArray("Музыка/Песня № 1 (живьём).mp3"),
+                                  QByteArray("Музыка/альбом/02.ogg"), QByteArray("Музыка/альбом/01.MP3"),
+                                  QByteArray("Музыка/альбом/cover.jpg"),
+                                  QByteArray("Музыка/альбом/.hidden.mp3"),
+                                  QByteArray("Музыка/альбом/disc.cue"),
                                   QByteArray("\xff\xfe-latin1.ogg")}) {
       QVERIFY(MakeFile(root_ + name));
     }
@@ -87,8 +99,15 @@ class TestDesktop : public QObject {
         << QByteArrayList{"a.mp3", "b.wav"};
     QTest::newRow("a missing file is skipped")
         << QByteArrayList{"missing.mp3", "a.mp3"} << QByteArrayList{"a.mp3"};
-    QTest::newRow("folders are skipped, even one named like a file")
-        << QByteArrayList{"folder.mp3", root_ + "Музыка", "a.mp3"} << QByteArrayList{"a.mp3"};
+    // A folder gives the sources below it, in name order, subfolders in their turn; the
+    // other files beside them (covers, sheets, hidden ones) are no sources.
+    QTest::newRow("folders give their sources, an empty one nothing")
+        << QByteArrayList{"folder.mp3", root_ + "Музыка", "a.mp3"}
+        << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3", "Музыка/альбом/01.MP3",
+                          "Музыка/альбом/02.ogg", "a.mp3"};
+    QTest::newRow("a file named again after its folder moves to the end")
+        << QByteArrayList{"Музыка/альбом/", "Музыка/альбом/01.MP3"}
+        << QByteArrayList{"Музыка/альбом/02.ogg", "Музыка/альбом/01.MP3"};
     QTest::newRow("cyrillic path with blanks and signs")
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"}
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"};
@@ -188,6 +207,92 @@ class TestDesktop : public QObject {
     AddHandedFiles();
     QTRY_COMPARE(MainFunc.FileList, (std::vector<std::string>{a, b}));
     QCOMPARE(MainFunc.Rows.Items, MainFunc.FileList);
+    MainFunc.ClearList();
+    Form1 = nullptr;
+  }
+
+  // A sender that is no well-behaved later start gets nothing into the list and holds its
+  // connection no longer than the deadline; a later start right behind it is served at
+  // once. The socket lives in the private runtime folder here.
+  void misbehavingSenderIsCutOff_data() {
+    QTest::addColumn<QByteArray>("message");  // sent at once
+    QTest::addColumn<int>("trickleMs");       // then a byte this often until cut off; 0: none
+    QTest::addColumn<bool>("senderCloses");   // the sender goes away after the message
+    QTest::addColumn<int>("cutWithinMs");
+    QTest::newRow("oversized") << QByteArray(17 << 20, 'a') << 0 << false << 3000;
+    QTest::newRow("slow") << QByteArray("/music/") << 50 << false << 11000;
+    QTest::newRow("garbage after the list") << QByteArray("/x.mp3\0\0garbage", 16) << 0 << false << 3000;
+    QTest::newRow("truncated") << QByteArray("/music/a.m") << 0 << true << 0;
+  }
+  void misbehavingSenderIsCutOff() {
+    QFETCH(QByteArray, message);
+    QFETCH(int, trickleMs);
+    QFETCH(bool, senderCloses);
+    QFETCH(int, cutWithinMs);
+    TForm1 form;
+    Form1 = &form;
+    form.show();
+    MainFunc.ClearList();
+    const QByteArray runtime = root_ + "runtime";
+    QDir().mkpath(QFile::decodeName(runtime));
+    QCOMPARE(chmod(runtime.constData(), 0700), 0);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    const QString name = RunningCopyName(root_.toStdString() + QTest::currentDataTag());
+    QVERIFY(name.startsWith(QFile::decodeName(runtime) + "/"));
+    QVERIFY(ListenForLaterStarts(name));
+
+    std::atomic<int> cutAfterMs{-1};
+    std::thread sender([&] {
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      const QByteArray path = QFile::encodeName(name);
+      std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        cutAfterMs = 1 << 30;
+        return;
+      }
+      const auto start = std::chrono::steady_clock::now();
+      send(fd, message.constData(), size_t(message.size()), MSG_NOSIGNAL);
+      if (senderCloses) {
+        close(fd);
+        cutAfterMs = 0;
+        return;
+      }
+      // Cut off once a read sees the end or a write fails; the answer byte is no end. A
+      // copy that never cuts it off fails the row after 20 s.
+      while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, trickleMs > 0 ? trickleMs : 15000) > 0) {
+          char byte;
+          if (recv(fd, &byte, 1, 0) <= 0) break;
+          continue;
+        }
+        if (trickleMs == 0 || send(fd, "a", 1, MSG_NOSIGNAL) != 1) break;
+      }
+      cutAfterMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start).count());
+      close(fd);
+    });
+    // The running copy answers from its event loop, which stays free meanwhile.
+    while (cutAfterMs < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    sender.join();
+    QVERIFY2(cutAfterMs <= cutWithinMs, std::to_string(cutAfterMs).c_str());
+    QCoreApplication::processEvents();
+    QVERIFY(MainFunc.FileList.empty());
+
+    // Too long a path is refused, the others are taken.
+    const std::string a = root_.toStdString() + "a.mp3";
+    std::atomic<int> taken{-1};
+    std::thread later([&] {
+      taken = HandFilesToRunningCopy(name, {"/" + std::string(5000, 'x'), a}) ? 1 : 0;
+    });
+    while (taken < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    later.join();
+    QCOMPARE(taken.load(), 1);
+    QTRY_COMPARE(MainFunc.FileList, std::vector<std::string>{a});
+    qunsetenv("XDG_RUNTIME_DIR");
     MainFunc.ClearList();
     Form1 = nullptr;
   }

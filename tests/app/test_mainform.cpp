@@ -331,7 +331,7 @@ class TestMainForm : public QObject {
     ConvFunc.Options.OutputFormat = "mp3";
     dialogAnswers_ = {{"/d.mp3"}};
     int opened = 0;
-    form->OpenUrl = [&](const QUrl&) { ++opened; };
+    form->OpenUrl = [&](const QUrl&) { return ++opened > 0; };
 
     MainFunc.BatchRunning = true;
     // The conversion routines' event processing is where the window learns of the batch.
@@ -391,6 +391,7 @@ class TestMainForm : public QObject {
     QTest::newRow("CD listing") << "cd";
     QTest::newRow("adding files") << "add";
     QTest::newRow("dropping files") << "drop";
+    QTest::newRow("dropping a folder") << "folder";
   }
   void commandsWaitWhileTheListIsFilled() {
     QFETCH(QString, first);
@@ -405,12 +406,24 @@ class TestMainForm : public QObject {
     std::vector<std::string> expected;
     for (int track = 1; track <= 12; ++track) expected.push_back(CDTrackEntry(cue + "/", track));
     if (first != "cd") expected = {"/m/1.mp3", "/m/2.mp3", "/m/3.mp3", "/m/4.mp3"};
+    // A folder of many files is walked with events processed as it goes.
+    const std::string folder = Dir() + "album/";
+    if (first == "folder") {
+      expected.clear();
+      QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
+      for (int i = 100; i < 400; ++i) {
+        expected.push_back(folder + std::to_string(i) + ".mp3");
+        QVERIFY(WriteWholeFile(expected.back(), "x"));
+      }
+    }
     dialogAnswers_ = {expected, {"/m/again.mp3"}};
 
     const auto realProcessEvents = UiHooks.ProcessEvents;
     int passes = 0;
+    int rowsAtSecondPass = -1;
     UiHooks.ProcessEvents = [&] {
       if (++passes == 2) {
+        rowsAtSecondPass = MainFunc.Rows.Count();
         for (QAction* command : {form->CD1, form->Convert2, form->Convert1, form->Clear1, form->Remove1})
           command->trigger();
         form->Add->click();
@@ -433,6 +446,7 @@ class TestMainForm : public QObject {
       QMimeData data;
       QList<QUrl> urls;
       for (const std::string& path : expected) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+      if (first == "folder") urls = {QUrl::fromLocalFile(QString::fromStdString(folder))};
       data.setUrls(urls);
       QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
       QCoreApplication::sendEvent(form->ConvertList, &enter);
@@ -443,6 +457,7 @@ class TestMainForm : public QObject {
     cd_set_drives_for_testing({});
 
     QVERIFY(passes >= 2);
+    if (first == "folder") QCOMPARE(rowsAtSecondPass, 0);  // still walking the folder
     QCOMPARE(MainFunc.FileList, expected);
     QCOMPARE(MainFunc.Rows.Items, expected);
     QCOMPARE(dialogRuns_, first == "add" ? 1 : 0);
@@ -468,12 +483,39 @@ class TestMainForm : public QObject {
     QCOMPARE(ReadWholeFile(Dir() + "config.cfg"), BuildConfigText(ConvFunc.Options, true));
   }
 
+  // The help page beside the program opens in the desktop's program for it; where the
+  // page or such a program is missing, a message names the page's path.
+  void helpOpensTheHelpPage_data() {
+    QTest::addColumn<bool>("pageThere");
+    QTest::addColumn<bool>("launcher");
+    QTest::addColumn<QString>("message");  // empty: none
+    const QString page = dir_.filePath("Help.html");
+    QTest::newRow("opened") << true << true << "";
+    QTest::newRow("no program for HTML pages") << true << false
+        << "Не удалось открыть страницу справки " + page +
+               ": не найдена программа для HTML-страниц. Откройте её в браузере.";
+    QTest::newRow("page missing") << false << true << "Страница справки не найдена: " + page;
+  }
   void helpOpensTheHelpPage() {
+    QFETCH(bool, pageThere);
+    QFETCH(bool, launcher);
+    QFETCH(QString, message);
     TForm1* form = MakeForm();
+    const std::string page = Dir() + "Help.html";
+    if (pageThere) QVERIFY(WriteWholeFile(page, "<html></html>"));
+    else std::remove(page.c_str());
     QUrl opened;
-    form->OpenUrl = [&](const QUrl& url) { opened = url; };
+    form->OpenUrl = [&](const QUrl& url) {
+      opened = url;
+      return launcher;
+    };
     form->OrvikConverterHelp1->trigger();
-    QCOMPARE(opened, QUrl::fromLocalFile(dir_.filePath("Help.html")));
+    QCOMPARE(opened, pageThere ? QUrl::fromLocalFile(dir_.filePath("Help.html")) : QUrl());
+    QCOMPARE(messages_.size(), size_t(message.isEmpty() ? 0 : 1));
+    if (message.isEmpty()) return;
+    QCOMPARE(QString::fromStdString(messages_[0].text), message);
+    QCOMPARE(messages_[0].caption, std::string("Orvik Converter"));
+    QCOMPARE(messages_[0].flags, 48);
   }
 
   void listShowsPathsExactly() {
@@ -551,27 +593,51 @@ class TestMainForm : public QObject {
     QCOMPARE(MainFunc.Rows.TopIndex, 25);
   }
 
+  // Dropped files join the list as from the dialog; a dropped folder by the sources below
+  // it, in name order; addresses that are no local files are passed over.
+  void filesDroppedOntoTheList_data() {
+    QTest::addColumn<QStringList>("dropped");   // in the test folder; "" is the folder itself
+    QTest::addColumn<QStringList>("expected");  // the list afterwards, which held "песня 1.mp3"
+    QTest::newRow("files, their folder and an address")
+        << QStringList{"b.wav", "", "https://example.invalid/c.mp3", "песня 1.mp3"}
+        << QStringList{"b.wav", "альбом/01.mp3", "альбом/02.FLAC", "альбом/CD2/01.ogg",
+                       "песня 1.mp3"};
+    QTest::newRow("an album folder with a second disc")
+        << QStringList{"альбом"}
+        << QStringList{"песня 1.mp3", "альбом/01.mp3", "альбом/02.FLAC", "альбом/CD2/01.ogg"};
+    QTest::newRow("an empty folder") << QStringList{"пусто"} << QStringList{"песня 1.mp3"};
+  }
   void filesDroppedOntoTheList() {
+    QFETCH(QStringList, dropped);
+    QFETCH(QStringList, expected);
     TForm1* form = MakeForm();
     form->show();
     QTemporaryDir files;
-    const QString a = files.filePath("песня 1.mp3");
-    const QString b = files.filePath("b.wav");
-    QVERIFY(WriteWholeFile(QFile::encodeName(a).toStdString(), "a"));
-    QVERIFY(WriteWholeFile(QFile::encodeName(b).toStdString(), "b"));
-    AppendSourcePaths({QFile::encodeName(a).toStdString()});
+    for (const char* name : {"песня 1.mp3", "b.wav", "альбом/02.FLAC", "альбом/01.mp3",
+                             "альбом/cover.jpg", "альбом/.hidden.mp3", "альбом/CD2/01.ogg"}) {
+      const QString path = files.filePath(QString::fromUtf8(name));
+      QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+      QVERIFY(WriteWholeFile(QFile::encodeName(path).toStdString(), "x"));
+    }
+    QVERIFY(QDir().mkpath(files.filePath(QString::fromUtf8("пусто"))));
+    AppendSourcePaths({QFile::encodeName(files.filePath(QString::fromUtf8("песня 1.mp3"))).toStdString()});
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(b), QUrl::fromLocalFile(files.path()),
-                  QUrl("https://example.invalid/c.mp3"), QUrl::fromLocalFile(a)});
+    QList<QUrl> urls;
+    for (const QString& name : dropped) {
+      urls << (name.startsWith("https:") ? QUrl(name)
+                                         : QUrl::fromLocalFile(name.isEmpty() ? files.path()
+                                                                              : files.filePath(name)));
+    }
+    data.setUrls(urls);
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form->ConvertList, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form->ConvertList, &drop);
-    const std::vector<std::string> expected = {QFile::encodeName(b).toStdString(),
-                                               QFile::encodeName(a).toStdString()};
-    QCOMPARE(MainFunc.FileList, expected);
-    QCOMPARE(MainFunc.Rows.Items, expected);
+    std::vector<std::string> want;
+    for (const QString& name : expected) want.push_back(QFile::encodeName(files.filePath(name)).toStdString());
+    QCOMPARE(MainFunc.FileList, want);
+    QCOMPARE(MainFunc.Rows.Items, want);
   }
 
   void escapedExceptionsAreShownOnce() {

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -432,6 +433,33 @@ class TConvertTest : public QObject {
     const TRun replaced = Run({"--overwrite", "-n", "number", "-f", "wav", Q(music + "2.wav")});
     QVERIFY2(replaced.exitCode == 0, qPrintable(replaced.err));
     QCOMPARE(TonesIn(music), (QStringList{"1.wav:500", "2.wav:500", "z.wav:900"}));
+  }
+
+  // A link at an output's name is an existing file: skipped, or with --overwrite replaced
+  // itself, never written through, not even when it leads to the source. A source's own
+  // entry reached by another path is refused.
+  void linksAtOutputsAreReplacedNotFollowed() {
+    const std::string music = NewFolder();
+    QVERIFY(MakeTone(music + "src.wav", 44100, 2, 0.5) && MakeTone(music + "b.wav", 44100, 2, 0.5));
+    QVERIFY(WriteText(music + "doc.txt", "a document"));
+    QCOMPARE(symlink("src.wav", (music + "src.mp3").c_str()), 0);
+    QCOMPARE(symlink("doc.txt", (music + "b.mp3").c_str()), 0);
+    QVERIFY(QDir().mkpath(Q(music + "sub")));
+    const QByteArray before = Contents(music + "src.wav") + Contents(music + "b.wav");
+    const TRun skipped = Run({"-f", "mp3", Q(music + "src.wav"), Q(music + "b.wav")});
+    QCOMPARE(skipped.exitCode, 1);
+    const TRun replaced = Run({"-f", "mp3", "--overwrite", Q(music + "src.wav"), Q(music + "b.wav")});
+    QVERIFY2(replaced.exitCode == 0, qPrintable(replaced.err));
+    const TRun elsewhere = Run({"-f", "wav", "--overwrite", "-o", Q(music + "sub/.."), Q(music + "b.wav")});
+    QCOMPARE(elsewhere.exitCode, 1);
+    QVERIFY2(elsewhere.err.contains("is its source under another path"), qPrintable(elsewhere.err));
+    QCOMPARE(Contents(music + "src.wav") + Contents(music + "b.wav"), before);
+    QCOMPARE(Contents(music + "doc.txt"), QByteArray("a document"));
+    for (const char* output : {"src.mp3", "b.mp3"}) {
+      struct stat info {};
+      QVERIFY(lstat((music + output).c_str(), &info) == 0 && S_ISREG(info.st_mode));
+      CheckOutput(music + output, 0.5);
+    }
   }
 
   // On a terminal: a live line per running file and a total line, redrawn in place, then

@@ -125,8 +125,9 @@ class TLibraryTest : public QObject {
     QTest::newRow("rerun beside the sources changes nothing")
         << beside << beside << false << 1 << "MUSIC/a.wav: skipped: MUSIC/a.ogg exists"
         << "MUSIC" << QStringList{"a.ogg:300", "b.ogg:500"} + music << QStringList{} << true;
-    QTest::newRow("rerun with --skip-existing, silent")
-        << beside << beside + QStringList{"--skip-existing"} << false << 0 << "" << "MUSIC"
+    QTest::newRow("rerun with --skip-existing, silent but for the subfolder")
+        << beside << beside + QStringList{"--skip-existing"} << false << 0
+        << "1 subfolder not walked; use -r" << "MUSIC"
         << QStringList{"a.ogg:300", "b.ogg:500"} + music << QStringList{} << true;
     QTest::newRow("-r -o mirrors the tree, rerun skips")
         << mirror << mirror << false << 1 << "skipped: OUT/sub/deeper/a.ogg exists" << "OUT"
@@ -154,6 +155,10 @@ class TLibraryTest : public QObject {
     QTest::newRow("a folder of subfolders without -r")
         << QStringList{} << QStringList{"-f", "ogg", "-o", "OUT", "CASE"} << false << 1
         << "CASE: holds only subfolders; use -r" << "MUSIC" << music << QStringList{"OUT"} << true;
+    QTest::newRow("files and a subfolder without -r: the files, and a word on the subfolder")
+        << QStringList{} << QStringList{"-f", "ogg", "-o", "OUT", "MUSIC"} << false << 0
+        << "orvik-convert: 1 subfolder not walked; use -r" << "OUT"
+        << QStringList{"a.ogg:300", "b.ogg:500"} << QStringList{} << false;
     QTest::newRow("dry run writes nothing")
         << QStringList{} << QStringList{"--dry-run"} + mirror << false << 0
         << "would convert MUSIC/sub/deeper/a.wav -> OUT/sub/deeper/a.ogg" << "MUSIC" << music
@@ -200,6 +205,7 @@ class TLibraryTest : public QObject {
     QVERIFY2(run.exitCode == exitCode, qPrintable(run.out + run.err));
     if (said.isEmpty()) QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
     else QVERIFY2((run.out + run.err).contains(place({said})[0]), qPrintable(run.out + run.err));
+    QVERIFY(run.err.count("not walked") <= 1);  // said once for the run
     files.sort();
     QCOMPARE(TonesIn(place({checked})[0]), files);
     for (const QString& path : place(absent)) QVERIFY2(!Exists(path), qPrintable(path));

@@ -385,6 +385,17 @@ class TestConfig : public QObject {
         << old + "\n" << 0 << working << old << "";
     QTest::newRow("absent, changed in the run")
         << old << 96 << working << old + QByteArray(defaults).replace("128", "96") << "";
+    // Lines an editor or the user left after the described ones are not a section: they
+    // end the reading, with no error, so the format list keeps its selection.
+    QTest::newRow("absent, two blank lines after") << old + "\n\n\n" << 0 << working << old << "";
+    QTest::newRow("absent, two note lines after")
+        << old + "\n; my settings\nFreq=22050" << 0 << working << old << "";
+    QTest::newRow("Opus section only")
+        << old + own.mid(own.indexOf("\n[Opus")) << 0 << QList<int>{44100, 2, 5, 1, 64, 0, 0}
+        << old + defaults.left(defaults.indexOf("\n[Opus")) + own.mid(own.indexOf("\n[Opus"))
+        << "";
+    QTest::newRow("present, then blank lines")
+        << old + own + "\n\n\n" << 0 << QList<int>{22050, 1, 8, 1, 64, 0, 0} << old + own << "";
     QTest::newRow("present at the working values")
         << old + defaults << 0 << working << old + defaults << "";
     QTest::newRow("present") << old + own << 0 << QList<int>{22050, 1, 8, 1, 64, 0, 0} << old + own
@@ -396,7 +407,7 @@ class TestConfig : public QObject {
     QTest::newRow("FLAC section only")
         << old + flacOnly << 0 << QList<int>{22050, 1, 8, 2, 128, 1, 0}
         << old + flacOnly + defaults.mid(defaults.indexOf("\n[Opus")) << "";
-    // The loudness section follows them; when read it is written back, off or not.
+    // The loudness section, with or without them; when read it is written back, off or not.
     const QByteArray loudnessOff = "\n[LoudnessOptions]\nReplayGain=0";
     QTest::newRow("loudness section, off") << old + own + loudnessOff << 0
                                             << QList<int>{22050, 1, 8, 1, 64, 0, 0}
@@ -404,6 +415,9 @@ class TestConfig : public QObject {
     QTest::newRow("loudness section, by album")
         << old + defaults + "\n[LoudnessOptions]\nReplayGain=2" << 0 << working.mid(0, 6) + QList<int>{2}
         << old + defaults + "\n[LoudnessOptions]\nReplayGain=2" << "";
+    QTest::newRow("loudness section alone, by track")
+        << old + "\n[LoudnessOptions]\nReplayGain=1\n" << 0 << working.mid(0, 6) + QList<int>{1}
+        << old + "\n[LoudnessOptions]\nReplayGain=1" << "";
     // As with the described keys, the keys before a malformed one are taken.
     QTest::newRow("malformed level")
         << old + QByteArray(own).replace("Level=8", "Level=x") << 0
