@@ -1,16 +1,15 @@
 #include "codecs/gaintags.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
 #include "codecs/partialfile.h"
+#include "main/outputplace.h"
 
 namespace {
 
@@ -32,34 +31,6 @@ std::string Printed(const char* pattern, double value) {
   char text[64];
   std::snprintf(text, sizeof text, pattern, value);
   return text;
-}
-
-// Copies the whole of `from` into the open file `to`; false on any failure (a full disk).
-bool CopyWhole(const std::string& from, int to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(to, buffer + done, size_t(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  ::close(in);
-  return ok;
 }
 
 // TagLib does not report a failed write; room for the tags to grow is made sure of first.
@@ -101,7 +72,7 @@ bool WriteGainFields(const std::string& path, const std::string& format, const V
   TPartialFile partial(path);
   if (!partial.Created()) return false;
   if (!RoomFor(partial.Descriptor(), info.st_size + 1024 * 1024)) return false;
-  if (!CopyWhole(path, partial.Descriptor())) return false;
+  if (!CopyInto(path, partial)) return false;
   if (!audio_write_named_fields(partial.Path().c_str(), named, fields)) return false;
   if (::fsync(partial.Descriptor()) != 0) return false;
   return partial.Commit();
