@@ -183,6 +183,15 @@ void RunChildJob(const std::string& source, const std::string& destination,
       const double seconds = SecondsOf(staged);
       if (seconds >= 0) Send("seconds " + std::to_string(seconds));
       // Track tags go in while the output is still private; the parent finishes albums.
+      // Measuring a long output moves no counter, so the parent is told it goes on.
+      EngineHooks.ProcessEvents = [&sent] {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - sent.at > std::chrono::seconds(2)) {
+          Send("alive");
+          sent.at = now;
+        }
+        if (CancelRequested) ConvFunc.Stage = STAGE_CANCEL;
+      };
       bool tagFailed = false;
       const auto loudness = TagTrackLoudness(staged, options.OutputFormat, options.ReplayGain, &tagFailed);
       if (loudness) Send("loudness " + LoudnessToText(*loudness));
