@@ -21,7 +21,7 @@ namespace {
 // in "ogg"), then the kinds the decoder reads beyond them.
 const char* const kSourcePatterns =
     "*.mp3;*.wav;*ogg;*.wma;*.mid;*.cda;*.xm;*.umx;*.mod;*.it;*.s3m;*.mtm;"
-    "*.flac;*.opus;*.m4a;*.aac;*.aif;*.aiff;";
+    "*.flac;*.opus;*.m4a;*.aac;*.aif;*.aiff;*.cue;";
 
 QWidget* DialogOwner() {
   if (QWidget* w = QApplication::activeModalWidget()) return w;

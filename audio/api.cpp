@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "album.h"
 #include "audio.h"
 #include "channel.h"
 
@@ -105,6 +106,10 @@ uint32_t wma_open_file(int in_memory, const char* path, uint64_t, uint64_t, uint
 
 uint32_t cd_open_track_file(const char* path, uint32_t flags) {
   return open_channel(0, path, flags, [&] { return audio_detail::open_cd_track_channel(path); });
+}
+
+uint32_t album_open_track_file(const char* path, uint32_t flags) {
+  return open_channel(0, path, flags, [&] { return audio_detail::open_album_track_channel(path); });
 }
 
 uint32_t audio_open_module(int in_memory, const char* path, uint64_t, uint64_t, uint32_t flags,

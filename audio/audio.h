@@ -27,6 +27,7 @@ constexpr uint32_t AUDIO_CTYPE_WMA = 0x10301;
 constexpr uint32_t AUDIO_CTYPE_CD = 0x10302;
 constexpr uint32_t AUDIO_CTYPE_MIDI = 0x10303;
 constexpr uint32_t AUDIO_CTYPE_MIXER = 0x10304;
+constexpr uint32_t AUDIO_CTYPE_ALBUM_TRACK = 0x10305;  // a track of an album image (album.h)
 constexpr uint32_t AUDIO_CTYPE_MOD = 0x20000;
 constexpr uint32_t AUDIO_CTYPE_MTM = 0x20001;
 constexpr uint32_t AUDIO_CTYPE_S3M = 0x20002;
@@ -76,6 +77,7 @@ constexpr int AUDIO_ERROR_UNKNOWN_FORMAT = 1;  // not a file of the opener's kin
 constexpr int AUDIO_ERROR_MIDI_NO_NOTES = 2;   // a sound MIDI file that strikes no note
 constexpr int AUDIO_ERROR_MIDI_DAMAGED = 3;    // a MIDI file the synthesiser cannot play
 constexpr int AUDIO_ERROR_NO_SOUNDFONT = 4;    // the General MIDI soundfont cannot be loaded
+constexpr int AUDIO_ERROR_BAD_SHEET = 5;       // an album's cue sheet is unreadable or wrong
 int audio_error_get();
 // What went wrong in words, from the library or the layer's own check ("track 2 ends inside
 // an event", the soundfont's path); empty when there is nothing to add to the code.

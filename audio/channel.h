@@ -34,6 +34,11 @@ class Channel {
   // delivered length still equals length_bytes. 0 for a sound file.
   virtual uint64_t padded_bytes() const { return 0; }
 
+  // Goes to frame `frame` (sample frames from the start), so that the next pull delivers
+  // from there, exactly. False when the source cannot; the channel is then of no further
+  // use and is to be opened anew.
+  virtual bool seek_frame(uint64_t frame) { (void)frame; return false; }
+
   // Adds what the source knows of the song to `tags`; nothing for a source without tags.
   virtual void read_tags(SongTags& tags) const { (void)tags; }
 
@@ -81,5 +86,9 @@ std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma);
 std::shared_ptr<Channel> open_module_channel(const std::string& path, uint32_t rate);
 std::shared_ptr<Channel> open_midi_channel(const std::string& path, uint32_t rate);
 std::shared_ptr<Channel> open_cd_track_channel(const std::string& path);
+// A stream file whose length in sample frames is known already (an album image measured
+// once): the packets are not counted again.
+std::shared_ptr<Channel> open_ffmpeg_channel_of_length(const std::string& path, int64_t frames);
+std::shared_ptr<Channel> open_album_track_channel(const std::string& path);
 
 }  // namespace audio_detail

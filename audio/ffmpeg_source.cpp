@@ -195,7 +195,7 @@ int64_t count_frames_by_decoding(const std::string& path, InputKind kind, uint32
 
 class FfmpegChannel final : public Channel {
  public:
-  bool open(const std::string& path, bool wma) {
+  bool open(const std::string& path, bool wma, int64_t known_frames = -1) {
     const InputKind kind = wma ? InputKind::Asf : InputKind::Stream;
     if (!decoder_.open(path, kind)) return false;
     path_ = path;
@@ -205,8 +205,9 @@ class FfmpegChannel final : public Channel {
 
     // ASF stamps packets in whole milliseconds, so only decoding gives the exact count.
     std::vector<int64_t> links;
-    int64_t frames =
-        wma ? -1 : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
+    int64_t frames = known_frames >= 0 ? known_frames
+                     : wma ? -1
+                           : count_frames_from_packets(path, decoder_.stream_index(), rate, links);
     if (frames == kCountStopped) return false;
     std::vector<int64_t> starts;
     if (frames >= 0 && !links.empty() && !trim_vorbis_links(path, links, starts, frames)) return false;
@@ -227,6 +228,20 @@ class FfmpegChannel final : public Channel {
   }
 
   uint64_t padded_bytes() const override { return padded_bytes_; }
+
+  bool seek_frame(uint64_t frame) override {
+    const uint64_t at = frame * frame_bytes();
+    if (at > length_bytes) return false;
+    if (at == delivered_ && pending_used_ == 0) return true;  // already there
+    if (!decoder_.seek_to(static_cast<int64_t>(frame))) return false;
+    pending_.clear();
+    pending_used_ = 0;
+    decoder_done_ = !decoder_.next_block(pending_);
+    if (decoder_.seek_failed()) return false;
+    delivered_ = at;
+    if (delivered_ >= length_bytes) mark_drained();
+    return true;
+  }
 
   void read_tags(SongTags& tags) const override { ReadFileTags(path_, tags); }
 
@@ -276,6 +291,12 @@ class FfmpegChannel final : public Channel {
 std::shared_ptr<Channel> open_ffmpeg_channel(const std::string& path, bool wma) {
   auto channel = std::make_shared<FfmpegChannel>();
   if (!channel->open(path, wma)) return nullptr;
+  return channel;
+}
+
+std::shared_ptr<Channel> open_ffmpeg_channel_of_length(const std::string& path, int64_t frames) {
+  auto channel = std::make_shared<FfmpegChannel>();
+  if (!channel->open(path, false, frames)) return nullptr;
   return channel;
 }
 

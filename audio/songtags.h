@@ -26,6 +26,7 @@ struct SongTags {
   std::string comment;
   std::string composer;
   std::string copyright;
+  std::string isrc;  // the recording's ISRC code
   uint32_t track = 0;
   uint32_t track_total = 0;
   uint32_t disc = 0;

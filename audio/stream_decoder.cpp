@@ -201,6 +201,57 @@ bool StreamDecoder::next_block(std::vector<uint8_t>& out) {
   return !out.empty();
 }
 
+bool StreamDecoder::seek_to(int64_t frame) {
+  // Chained Ogg links restart their stamps, so a stamp names no place in the whole file.
+  if (!input_ || !link_frames_.empty() || frame < 0 || rate_ == 0) return false;
+  // Only lossless codecs stamp every frame with its first sample and decode it alone; a
+  // lossy one after a seek may lack its encoder delay or the overlap of the frame before.
+  switch (codec_->codec_id) {
+    case AV_CODEC_ID_FLAC: case AV_CODEC_ID_WAVPACK: case AV_CODEC_ID_APE:
+    case AV_CODEC_ID_TTA: case AV_CODEC_ID_ALAC: case AV_CODEC_ID_PCM_S16LE:
+    case AV_CODEC_ID_PCM_S16BE: case AV_CODEC_ID_PCM_S24LE: case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_S32LE: case AV_CODEC_ID_PCM_F32LE: case AV_CODEC_ID_PCM_U8:
+      break;
+    default:
+      return false;
+  }
+  const AVStream* stream = input_->streams[stream_];
+  const int64_t stamp = av_rescale_q_rnd(frame, AVRational{1, static_cast<int>(rate_)},
+                                         stream->time_base, AV_ROUND_DOWN);
+  if (av_seek_frame(input_.get(), stream_, stamp, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  avcodec_flush_buffers(codec_.get());
+  swr_.reset();
+  swr_format_ = -1;
+  flushing_ = finished_ = false;
+  flush_errors_ = 0;
+  skip_to_ = frame;
+  seek_failed_ = false;
+  return true;
+}
+
+// After a seek, drops what comes before the sample asked for. Only frames whose stamps are
+// exact samples can say where that is; a frame that begins past it, or bears no stamp,
+// fails the seek (the caller then decodes from the start).
+bool StreamDecoder::skip_before_target(AVFrame* frame, int64_t& drop) {
+  drop = 0;
+  if (skip_to_ < 0) return true;
+  const int64_t stamp = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                            ? frame->best_effort_timestamp : frame->pts;
+  if (stamp == AV_NOPTS_VALUE || frame->sample_rate != static_cast<int>(rate_)) {
+    seek_failed_ = true;
+    return false;
+  }
+  const int64_t first = av_rescale_q(stamp, codec_->pkt_timebase,
+                                     AVRational{1, static_cast<int>(rate_)});
+  if (first > skip_to_) {
+    seek_failed_ = true;
+    return false;
+  }
+  drop = std::min<int64_t>(skip_to_ - first, frame->nb_samples);
+  if (drop < frame->nb_samples) skip_to_ = -1;
+  return true;
+}
+
 bool StreamDecoder::configure_converter(const AVFrame* frame, const AVChannelLayout& layout) {
   if (swr_ && swr_format_ == frame->format && swr_rate_ == frame->sample_rate &&
       av_channel_layout_compare(&swr_layout_, &layout) == 0) {
@@ -233,12 +284,21 @@ bool StreamDecoder::convert(AVFrame* frame, std::vector<uint8_t>& out) {
     return false;
   }
   const size_t frame_bytes = size_t{chans_} * 2;
+  int64_t drop = 0;
+  if (!skip_before_target(frame, drop)) return false;
+  if (drop >= count) return true;
+  const size_t kept_from = out.size() + static_cast<size_t>(drop) * frame_bytes;
+  const auto drop_front = [&](size_t start) {
+    if (drop > 0) out.erase(out.begin() + static_cast<std::ptrdiff_t>(start),
+                            out.begin() + static_cast<std::ptrdiff_t>(std::min(kept_from, out.size())));
+  };
   // The common case needs no conversion at all: 16-bit interleaved at the stream's shape.
   if (!swr_ && frame->format == AV_SAMPLE_FMT_S16 && channels == static_cast<int>(chans_) &&
       frame->sample_rate == static_cast<int>(rate_)) {
     const size_t bytes = static_cast<size_t>(count) * frame_bytes;
     out.insert(out.end(), frame->data[0], frame->data[0] + bytes);
     trim_to_link(frame, out, out.size() - bytes);
+    drop_front(out.size() - bytes);
     return true;
   }
   AVChannelLayout layout{};
@@ -264,6 +324,9 @@ bool StreamDecoder::convert(AVFrame* frame, std::vector<uint8_t>& out) {
   }
   out.resize(start + static_cast<size_t>(made) * frame_bytes);
   trim_to_link(frame, out, start);
+  // Same rate in and out: the converter keeps no samples back, so the frame's first
+  // samples are the first ones made.
+  drop_front(start);
   return true;
 }
 

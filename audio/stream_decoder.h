@@ -43,6 +43,12 @@ class StreamDecoder {
     link_starts_ = std::move(starts);
   }
 
+  // Positions the decoder so that the next block begins exactly at sample `frame`. False
+  // when the input cannot seek; after a true, seek_failed() tells whether the stamps of the
+  // frames decoded there allowed the exact start (if not, the decoder has ended).
+  bool seek_to(int64_t frame);
+  bool seek_failed() const { return seek_failed_; }
+
   // Packets or frames the decoder rejected so far.
   uint64_t decode_errors() const { return decode_errors_; }
 
@@ -52,6 +58,7 @@ class StreamDecoder {
   bool configure_converter(const AVFrame* frame, const AVChannelLayout& layout);
   void drain_converter(std::vector<uint8_t>& out);
   void trim_to_link(const AVFrame* frame, std::vector<uint8_t>& out, size_t start);
+  bool skip_before_target(AVFrame* frame, int64_t& drop);
 
   InputPtr input_;
   CodecPtr codec_;
@@ -77,6 +84,9 @@ class StreamDecoder {
   int64_t link_skipped_ = 0;
   bool link_has_audio_ = false;
   int64_t link_first_pts_ = AV_NOPTS_VALUE;
+  // After a seek: the sample the next block must begin with, -1 when not seeking.
+  int64_t skip_to_ = -1;
+  bool seek_failed_ = false;
 };
 
 // The type of a Vorbis header packet (1 identification, 3 comment, 5 setup), 0 for audio.

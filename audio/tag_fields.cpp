@@ -7,7 +7,7 @@
 bool SongTags::empty() const {
   return title.empty() && artist.empty() && album.empty() && album_artist.empty() &&
          date.empty() && genre.empty() && comment.empty() && composer.empty() &&
-         copyright.empty() && track == 0 &&
+         copyright.empty() && isrc.empty() && track == 0 &&
          track_total == 0 && disc == 0 && disc_total == 0 && cover.data.empty();
 }
 
@@ -24,7 +24,7 @@ constexpr TextField kTextFields[] = {
     {"ALBUM", &SongTags::album},     {"ALBUMARTIST", &SongTags::album_artist},
     {"DATE", &SongTags::date},       {"GENRE", &SongTags::genre},
     {"COMMENT", &SongTags::comment}, {"COMPOSER", &SongTags::composer},
-    {"COPYRIGHT", &SongTags::copyright},
+    {"COPYRIGHT", &SongTags::copyright}, {"ISRC", &SongTags::isrc},
 };
 
 uint32_t Number(const TagLib::String& text) {

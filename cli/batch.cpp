@@ -12,9 +12,11 @@
 #include <cstring>
 #include <list>
 #include <memory>
+#include <set>
 
 #include "childjob.h"
 #include "errortext.h"
+#include "main/albumentries.h"
 #include "main/albumgain.h"
 #include "main/jobdriver.h"
 #include "main/paths.h"
@@ -326,6 +328,11 @@ class TBatch {
     TJobState& job = states_[index];
     if (job.plan->sharesOutput || !OutputLetsSourceGo(job.plan->source, job.plan->destination, true))
       return;
+    // An album's images and sheet go once all its tracks are converted.
+    if (IsAlbumTrackEntry(job.plan->source)) {
+      DeleteAlbumOnceComplete(job.plan->source, albumTracksDone_);
+      return;
+    }
     if (std::remove(job.plan->source.c_str()) != 0)
       job.note = "converted, but the source could not be deleted: " + ErrorText(errno);
   }
@@ -408,6 +415,7 @@ class TBatch {
   size_t next_ = 0;  // no file before it is waiting
   Clock::time_point start_, cancelDeadline_;
   TTotals counts_;           // converted, failed, cancelled, audio done
+  std::set<std::string> albumTracksDone_;
   size_t waiting_ = 0;       // files not started yet
   double lengthSum_ = 0;     // of the sources whose length is known
   size_t lengthsKnown_ = 0;

@@ -17,6 +17,7 @@
 #include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "errortext.h"
+#include "main/albumentries.h"
 #include "handles.h"
 #include "main/albumgain.h"
 #include "main/jobdriver.h"
@@ -135,7 +136,7 @@ off_t WavBytesPerSecond(const TOptions& o) {
 std::string Diagnose(const std::string& source, const std::string& destination,
                      const std::string& scratch, const std::string& staging,
                      const TOptions& options, int lastStage) {
-  if (access(source.c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
+  if (access(SourcePlace(source).c_str(), R_OK) != 0) return "cannot read it: " + ErrorText(errno);
   if (ConvFunc.DecodeResult == DECODE_NO_AUDIO) return "plays for no time";
   // The engine looks for room before it writes anything, so the length may never have been
   // told: it is measured here, the way the engine measures it.

@@ -12,6 +12,8 @@ const char* const kUsageText =
     "Convert audio files (MP3, WAV, Ogg Vorbis, WMA, FLAC, Opus, M4A/AAC, AIFF, MIDI, tracker\n"
     "modules) to mp3, ogg, wma, wav, flac or opus, several at once. A folder PATH is\n"
     "converted file by file, in name order, taking only the extensions the converter reads.\n"
+    "A .cue sheet (or a FLAC image with its sheet inside) is converted track by track, to\n"
+    "\"NN - TITLE\" beside the sheet; a folder's images named by its sheets are not taken again.\n"
     "\n"
     "Settings come from config.cfg beside the executable, as the window keeps them; the\n"
     "options below override them for this run and are never written back.\n"

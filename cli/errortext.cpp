@@ -24,6 +24,7 @@ std::string OpenErrorText(int code, const std::string& detail) {
   switch (code) {
     case AUDIO_ERROR_MIDI_NO_NOTES: return "the MIDI file plays no notes";
     case AUDIO_ERROR_MIDI_DAMAGED: return "damaged MIDI file" + more;
+    case AUDIO_ERROR_BAD_SHEET: return detail.empty() ? "bad cue sheet" : detail;
     case AUDIO_ERROR_NO_SOUNDFONT: return "no General MIDI soundfont to play it" + more;
     default: return "not an audio file";
   }

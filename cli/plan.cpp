@@ -6,6 +6,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "main/albumentries.h"
 #include "main/jobdriver.h"
 
 namespace {
@@ -115,6 +116,11 @@ std::vector<TPlannedJob> PlanJobs(const TPlanInput& input, const TOptions& optio
       jobs[first->second].sharesOutput = job.sharesOutput = true;
       job.refusal = "its output " + job.destination + " is also the output of " +
                     jobs[first->second].source;
+      continue;
+    }
+    // An album's image or sheet is read by every one of its tracks.
+    if (AlbumFileWaiting(input.sources, 0, job.destination)) {
+      job.refusal = "its output " + job.destination + " would replace an album image or sheet";
       continue;
     }
     struct stat info;

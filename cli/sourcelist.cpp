@@ -11,16 +11,20 @@
 
 #include "errortext.h"
 #include "handles.h"
+#include "main/albumentries.h"
 #include "main/folderwalk.h"
 
 namespace {
 
+// An album's sheet is added as its tracks.
 void AddFile(const std::string& path, const std::string& subfolder, TSourceList& list) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !list.seen.insert({info.st_dev, info.st_ino}).second)
     return;
-  list.files.push_back(path);
-  list.subfolders.push_back(subfolder);
+  for (const TListedSource& entry : ListedSourcesOf(path)) {
+    list.files.push_back(entry.path);
+    list.subfolders.push_back(subfolder);
+  }
 }
 
 // Walks a folder named on the command line.
@@ -38,6 +42,12 @@ void WalkFolder(const std::string& folder, bool recurse, TSourceList& list) {
   };
   const size_t before = list.files.size();
   WalkSourceFolder(folder, walk);
+  // The images a walked sheet names are converted by its tracks, not again as a whole.
+  for (size_t i = list.files.size(); i-- > before;) {
+    if (!IsImageOfListedSheet(list.files, before, i)) continue;
+    list.files.erase(list.files.begin() + static_cast<std::ptrdiff_t>(i));
+    list.subfolders.erase(list.subfolders.begin() + static_cast<std::ptrdiff_t>(i));
+  }
   if (walk.subfoldersLeftOut == 0) return;
   if (list.files.size() == before) {
     list.problems.push_back({folder, "holds only subfolders; use -r"});

@@ -11,6 +11,7 @@ packages=(
   libopenmpt-dev
   libfluidsynth-dev fluid-soundfont-gm
   libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev
+  libcue-dev cuetools shntool
   libmp3lame-dev
   libvorbis-dev libogg-dev
   libflac-dev libopus-dev libopusenc-dev

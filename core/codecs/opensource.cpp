@@ -2,12 +2,14 @@
 // its type, and measuring the length of the whole conversion list.
 #include <sys/stat.h>
 
+#include "album.h"
 #include "audio.h"
 #include "codecs/audioguards.h"
 #include "codecs/convfunc.h"
 #include "codecs/openprogress.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
+#include "main/albumentries.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
 
@@ -22,9 +24,12 @@ uint32_t OpenSource(const std::string& path, uint32_t streamFlags, uint32_t modu
   // A MIDI song rendered to count its frames is kept beside the temporary WAV for its
   // delivery.
   audio_set_render_folder(FolderPart(TemporaryWavPath()).c_str());
-  // The order does not depend on the file's extension: each opener refuses what it does
-  // not take, and the MIDI opener comes last. An opening stopped by a cancel ends the
-  // cascade.
+  // An album's track entry, or a sheet listed itself, is the album opener's alone: its
+  // reason for a refusal is the one to tell.
+  if (IsAlbumEntry(path)) return album_open_track_file(p, s);
+  // Otherwise the order does not depend on the file's extension: each opener refuses what
+  // it does not take, and the MIDI opener comes last. An opening stopped by a cancel ends
+  // the cascade.
   if (const uint32_t h = audio_open_file(0, p, 0, 0, s)) return h;
   if (OpeningStopped()) return 0;
   if (const uint32_t h = wma_open_file(0, p, 0, 0, s)) return h;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "codecs/gaintags.h"
+#include "main/albumentries.h"
 #include "main/paths.h"
 
 std::optional<TLoudness> TagTrackLoudness(const std::string& output, const std::string& format,
@@ -30,7 +31,8 @@ TAlbumGain::TAlbumGain(int32_t mode, std::string format, const std::vector<std::
       finished_(sources.size(), false) {
   if (!active_) return;
   for (const std::string& source : sources) {
-    albumOf_.push_back(FolderPart(source));
+    // A sheet's tracks are its album, whatever else lies in its folder.
+    albumOf_.push_back(IsAlbumTrackEntry(source) ? SourcePlace(source) : FolderPart(source));
     ++albums_[albumOf_.back()].waiting;
   }
 }

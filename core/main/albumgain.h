@@ -1,8 +1,8 @@
 // The ReplayGain work of a batch. Each finished output is measured and gets its track tags
 // where it was made (TagTrackLoudness); the batch tells TAlbumGain whenever an entry has
 // finished, in whatever order entries finish, and once every entry of an album has, the
-// album's outputs get the album tags. An album is the entries of one source folder (the
-// tracks of one CD, of one CUE sheet, the songs of one folder).
+// album's outputs get the album tags. An album is the track entries of one cue sheet, or
+// else the entries of one source folder (the tracks of one CD, the songs of one folder).
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "main/albumentries.h"
 #include "main/sourcekinds.h"
 #include "main/uihooks.h"
 
@@ -74,7 +75,9 @@ std::vector<std::string> ExpandSourceFolders(const std::vector<std::string>& pat
     walk.betweenEntries = [] {
       if (UiHooks.ProcessEvents) UiHooks.ProcessEvents();
     };
+    const size_t before = expanded.size();
     WalkSourceFolder(path, walk);
+    DropImagesOfListedSheets(expanded, before);
   }
   return expanded;
 }

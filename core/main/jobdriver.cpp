@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
+#include "main/albumentries.h"
 #include "main/albumgain.h"
 #include "main/cddrives.h"
 #include "main/paths.h"
@@ -99,13 +101,14 @@ std::string OutputPathFor(const std::string& source, int index, const TOptions& 
   } else if (fallback) {
     folder = FallbackFolder() + "/";
   } else {
-    folder = FolderPart(source);
+    folder = FolderPart(SourcePlace(source));
   }
   const std::string name = NamePart(source);
+  const std::string albumTrack = AlbumTrackOutputStem(source);
   const std::string number = std::to_string(index + 1);
   const std::string& format = options.OutputFormat;
   switch (options.OutputName) {
-    case 0: return folder + StripExtension(name) + "." + format;
+    case 0: return folder + (albumTrack.empty() ? StripExtension(name) : albumTrack) + "." + format;
     case 1: return folder + "Track" + number + "." + format;
     default: return folder + number + "." + format;
   }
@@ -122,6 +125,7 @@ void TMainFunc::ConvertAll() {
   std::vector<std::string> written;  // the outputs this batch has made
   const TOptions batchOptions = ConvFunc.Options;
   TAlbumGain albums(batchOptions.ReplayGain, batchOptions.OutputFormat, FileList);
+  std::set<std::string> albumTracksDone;
   BatchEnded = false;
   FailedSources.clear();
   // The count is read anew before every file: clearing the list ends the batch.
@@ -141,7 +145,8 @@ void TMainFunc::ConvertAll() {
     // An output that would replace a source still waiting in the list is not written:
     // that source is kept, converted in its turn, and this file's source is kept too.
     // Nor is one that would replace an output made earlier in this batch.
-    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination)) {
+    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination) ||
+        AlbumFileWaiting(FileList, i, destination)) {
       ConvFunc.CountAsDone(source);
       albums.Finished(i, {}, std::nullopt);
       continue;
@@ -163,6 +168,7 @@ void TMainFunc::ConvertAll() {
     if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted)) {
       std::remove(source.c_str());
     }
+    if (ConvFunc.Options.Delete && converted) DeleteAlbumOnceComplete(source, albumTracksDone);
   }
   BatchEnded = true;
 }

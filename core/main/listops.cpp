@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "main/albumentries.h"
 #include "main/mainfunc.h"
 #include "main/uihooks.h"
 
@@ -55,8 +56,11 @@ void TMainFunc::AddFiles() {
 void AppendSourcePaths(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     if (UiHooks.ProcessEvents) UiHooks.ProcessEvents();
-    MainFunc.Rows.Items.push_back(path);
-    MainFunc.FileList.push_back(path);
+    // An album's sheet stands for its tracks.
+    for (const TListedSource& entry : ListedSourcesOf(path)) {
+      MainFunc.Rows.Items.push_back(entry.shown);
+      MainFunc.FileList.push_back(entry.path);
+    }
   }
   RemoveRepeatedPaths();
   MainFunc.Rows.Repaint();

@@ -15,7 +15,7 @@ const std::vector<std::string>& SourceExtensions() {
   // beside the music are never listed or reported as failures.
   static const std::vector<std::string> extensions = {
       "mp3", "wav", "ogg", "wma", "flac", "opus", "oga", "m4a", "aac", "aif", "aiff",
-      "wv",  "mka", "mid", "midi", "xm", "umx", "mod", "it",  "s3m", "mtm"};
+      "wv",  "mka", "mid", "midi", "xm", "umx", "mod", "it",  "s3m", "mtm", "cue"};
   return extensions;
 }
 

@@ -100,14 +100,16 @@ class TestDesktop : public QObject {
     QTest::newRow("a missing file is skipped")
         << QByteArrayList{"missing.mp3", "a.mp3"} << QByteArrayList{"a.mp3"};
     // A folder gives the sources below it, in name order, subfolders in their turn; the
-    // other files beside them (covers, sheets, hidden ones) are no sources.
+    // other files beside them (covers, hidden ones) are no sources. The empty sheet is
+    // listed as itself, so that its conversion says what is wrong with it.
     QTest::newRow("folders give their sources, an empty one nothing")
         << QByteArrayList{"folder.mp3", root_ + "Музыка", "a.mp3"}
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3", "Музыка/альбом/01.MP3",
-                          "Музыка/альбом/02.ogg", "a.mp3"};
+                          "Музыка/альбом/02.ogg", "Музыка/альбом/disc.cue", "a.mp3"};
     QTest::newRow("a file named again after its folder moves to the end")
         << QByteArrayList{"Музыка/альбом/", "Музыка/альбом/01.MP3"}
-        << QByteArrayList{"Музыка/альбом/02.ogg", "Музыка/альбом/01.MP3"};
+        << QByteArrayList{"Музыка/альбом/02.ogg", "Музыка/альбом/disc.cue",
+                          "Музыка/альбом/01.MP3"};
     QTest::newRow("cyrillic path with blanks and signs")
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"}
         << QByteArrayList{"Музыка/Песня № 1 (живьём).mp3"};

@@ -678,7 +678,7 @@ class TestMainForm : public QObject {
     QCOMPARE(OpenDialogFilter(),
              QString::fromUtf8("Все поддерживаемые типы (*.mp3 *.wav *ogg *.wma *.mid *.cda "
                                "*.xm *.umx *.mod *.it *.s3m *.mtm *.flac *.opus *.m4a *.aac "
-                               "*.aif *.aiff)"));
+                               "*.aif *.aiff *.cue)"));
   }
 };
 

@@ -349,7 +349,7 @@ class TConvertTest : public QObject {
 
   // --replaygain=album with files converted side by side: each child measures its output,
   // the batch gives each folder's outputs one album gain once the folder's last file ended,
-  // a failed file of the folder included.
+  // a failed file of the folder included; a cue sheet's tracks are an album of their own.
   void replayGainAlbumsOfFolders() {
     if (!HaveFfmpegTools()) QSKIP("ffmpeg and ffprobe are needed for the independent measurement");
     const std::string music = NewFolder(), out = NewFolder() + "out";
@@ -359,6 +359,17 @@ class TConvertTest : public QObject {
     QVERIFY(WriteWav(music + "one/b.wav", 22050, 1, ::MakeTone(22050, 1, 22050 * 4, 900, 0.15)));
     QVERIFY(WriteText(music + "one/c.wav", "RIFF but no more"));
     QVERIFY(WriteWav(music + "two/d.wav", 32000, 2, ::MakeTone(32000, 2, 32000 * 5, 300, 0.2)));
+    // Beside d.wav a sheet, whose three tracks are an album of their own.
+    std::vector<int16_t> image;
+    for (const double amplitude : {0.3, 0.05, 0.15}) {
+      const auto part = ::MakeTone(44100, 2, 44100 * 3, 500, amplitude);
+      image.insert(image.end(), part.begin(), part.end());
+    }
+    QVERIFY(WriteWav(music + "two/album.wav", 44100, 2, image));
+    QVERIFY(WriteText(music + "two/album.cue",
+                      "FILE \"album.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"A\"\n  INDEX 01 00:00:00\n"
+                      " TRACK 02 AUDIO\n  TITLE \"B\"\n  INDEX 01 00:03:00\n"
+                      " TRACK 03 AUDIO\n  TITLE \"C\"\n  INDEX 01 00:06:00\n"));
     const TRun run = Run({"-q", "-j", "3", "--replaygain=album", "-f", "ogg", "-o", Q(out),
                           Q(music + "one"), Q(music + "two")});
     QVERIFY2(run.exitCode == 1 && run.err.contains("c.wav"), qPrintable(run.err));
@@ -372,8 +383,36 @@ class TConvertTest : public QObject {
     QVERIFY(one.ok);
     const double albumGain = a["REPLAYGAIN_ALBUM_GAIN"].chopped(3).toDouble();
     QVERIFY2(std::abs(albumGain - (-18 - one.integrated)) <= 0.1, qPrintable(a["REPLAYGAIN_ALBUM_GAIN"]));
-    // An album of one track.
+    // An album of one track: the sheet's tracks, from the same folder, are not of it.
     QCOMPARE(d["REPLAYGAIN_ALBUM_GAIN"], d["REPLAYGAIN_TRACK_GAIN"]);
+    const auto sa = tags("01 - A.ogg"), sb = tags("02 - B.ogg"), sc = tags("03 - C.ogg");
+    QVERIFY(!sa["REPLAYGAIN_ALBUM_GAIN"].isEmpty());
+    QCOMPARE(sb["REPLAYGAIN_ALBUM_GAIN"], sa["REPLAYGAIN_ALBUM_GAIN"]);
+    QCOMPARE(sc["REPLAYGAIN_ALBUM_GAIN"], sa["REPLAYGAIN_ALBUM_GAIN"]);
+    QVERIFY(sa["REPLAYGAIN_TRACK_GAIN"] != sb["REPLAYGAIN_TRACK_GAIN"]);
+  }
+
+  // A walked folder's sheet is converted track by track and its image not a second time;
+  // with --delete the image and the sheet go once every track is converted, while a bad
+  // sheet is reported and stays.
+  void albumSheetByItsTracks() {
+    const std::string music = NewFolder(), out = NewFolder() + "out";
+    std::vector<int16_t> image;
+    for (const double tone : {300.0, 500.0, 700.0}) {
+      const auto part = ::MakeTone(44100, 2, 588 * 41, tone);
+      image.insert(image.end(), part.begin(), part.end());
+    }
+    QVERIFY(WriteWav(music + "album.wav", 44100, 2, image));
+    QVERIFY(WriteText(music + "album.cue",
+                      "FILE \"album.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"A\"\n  INDEX 01 00:00:00\n"
+                      " TRACK 02 AUDIO\n  TITLE \"B\"\n  INDEX 01 00:00:41\n"
+                      " TRACK 03 AUDIO\n  INDEX 01 00:01:07\n"));
+    QVERIFY(WriteText(music + "bad.cue", "FILE \"gone.flac\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"));
+    const TRun run = Run({"-f", "wav", "--delete", "-o", Q(out), Q(music)});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("bad.cue: its image gone.flac is missing"), qPrintable(run.err));
+    QCOMPARE(TonesIn(out), (QStringList{"01 - A.wav:300", "02 - B.wav:500", "album 03.wav:700"}));
+    QCOMPARE(EntriesOf(music), QStringList{"bad.cue"});
   }
 
   void outputNames_data() {
