@@ -30,6 +30,7 @@
 #include "folderprobe.h"
 #include "jobschoice.h"
 #include "main/uihooks.h"
+#include "replaygainchoice.h"
 #include "updown.h"
 
 TOptionsBox* OptionsBox = nullptr;
@@ -366,6 +367,7 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   FlacOpusOK = MakeButton(FlacOpusPage, "FlacOpusOK", QStringLiteral("OK"), 259, 288, 75, 25);
 
   JobsEdit = MakeJobsChoice(MorePage);
+  ReplayGainList = MakeReplayGainChoice(MorePage);
   MoreOK = MakeButton(MorePage, "MoreOK", QStringLiteral("OK"), 259, 288, 75, 25);
 
   connect(WAVNumCh, &QComboBox::currentIndexChanged, this, &TOptionsBox::WAVNumChChange);
@@ -488,6 +490,7 @@ void TOptionsBox::FormShow() {
     RenameChBox->setCurrentIndex(pattern >= 0 && pattern < RenameChBox->count() ? pattern : -1);
   }
   ShowJobs(JobsEdit);
+  ShowReplayGain(ReplayGainList);
 }
 
 void TOptionsBox::WAVNumChChange(int item) {

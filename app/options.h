@@ -83,6 +83,7 @@ class TOptionsBox : public QDialog {
 
   // Page "Дополнительно".
   QSpinBox* JobsEdit = nullptr;
+  QComboBox* ReplayGainList = nullptr;
   QPushButton* MoreOK = nullptr;
 
  public slots:

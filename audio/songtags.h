@@ -75,3 +75,10 @@ int audio_mp3_tag_blocks(const SongTags& tags, Mp3TagBlocks* blocks);
 // could not be rendered.
 using VorbisComments = std::vector<std::pair<std::string, std::string>>;
 int audio_vorbis_comments(const SongTags& tags, VorbisComments* comments);
+
+// Fields by name (the loudness tags REPLAYGAIN_*, R128_*) put into a finished file of this
+// kind, replacing fields of the same names and keeping every other tag: MP3 as ID3v2 TXXX
+// frames, Ogg Vorbis, Opus and FLAC as Vorbis comments, WMA as attributes. The file is
+// changed in place; 1 on success, 0 when it could not be read or written completely.
+enum class NamedFieldFormat { Mp3, OggVorbis, Opus, Flac, Wma };
+int audio_write_named_fields(const char* path, NamedFieldFormat format, const VorbisComments& fields);

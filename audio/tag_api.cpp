@@ -47,3 +47,12 @@ int audio_vorbis_comments(const SongTags& tags, VorbisComments* comments) {
     return 0;
   }
 }
+
+int audio_write_named_fields(const char* path, NamedFieldFormat format, const VorbisComments& fields) {
+  if (path == nullptr) return 0;
+  try {
+    return audio_detail::WriteNamedFields(path, format, fields) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}

@@ -41,5 +41,8 @@ Mp3TagBlocks RenderMp3Tags(const SongTags& tags);
 VorbisComments VorbisCommentsOf(const SongTags& tags);
 bool WriteWmaTags(const std::string& path, const SongTags& tags);
 bool WriteWavTags(const std::string& path, const SongTags& tags);
+// Fields by name into a finished file (audio_write_named_fields); WMA's by its own writer.
+bool WriteWmaFields(const std::string& path, const VorbisComments& fields);
+bool WriteNamedFields(const std::string& path, NamedFieldFormat format, const VorbisComments& fields);
 
 }  // namespace audio_detail

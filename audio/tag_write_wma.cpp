@@ -74,28 +74,18 @@ bool Sizes(const std::string& path, uint64_t& header, uint64_t& file) {
 
 }  // namespace
 
-bool WriteWmaTags(const std::string& path, const SongTags& tags) {
+namespace {
+
+// Saves what `change` does to the file's attributes. TagLib rewrites the header object only.
+template <typename Change>
+bool SaveAsfChange(const std::string& path, Change change) {
   uint64_t headerBefore = 0, sizeBefore = 0;
   if (!Sizes(path, headerBefore, sizeBefore)) return false;
   PrepareTagLib();
   {
     TagLib::ASF::File file(path.c_str(), false);
     if (!file.isValid()) return false;
-    TagLib::ASF::Tag* tag = file.tag();
-    TagLib::PropertyMap properties = PropertiesOf(tags);
-    // WM/TrackNumber is a plain number; ASF has no field for the total.
-    if (tags.track > 0)
-      properties.replace("TRACKNUMBER", TagLib::String(std::to_string(tags.track)));
-    tag->setProperties(properties);
-    if (!tags.cover.data.empty()) {
-      TagLib::ASF::Picture picture;
-      picture.setType(TagLib::ASF::Picture::FrontCover);
-      picture.setMimeType(TagLib::String(tags.cover.mime, TagLib::String::UTF8));
-      picture.setDescription(TagLib::String(tags.cover.description, TagLib::String::UTF8));
-      picture.setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(tags.cover.data.data()),
-                                            static_cast<unsigned>(tags.cover.data.size())));
-      tag->setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
-    }
+    change(*file.tag());
     if (!file.save()) return false;
   }  // closed: what TagLib wrote has reached the file, or failed to
   // TagLib does not report a failed write. It moves the packets behind the grown header, so
@@ -105,6 +95,35 @@ bool WriteWmaTags(const std::string& path, const SongTags& tags) {
   return Sizes(path, headerAfter, sizeAfter) &&
          sizeAfter == sizeBefore - headerBefore + headerAfter &&
          RecordFileSize(path, headerAfter, sizeAfter);
+}
+
+}  // namespace
+
+bool WriteWmaTags(const std::string& path, const SongTags& tags) {
+  return SaveAsfChange(path, [&tags](TagLib::ASF::Tag& tag) {
+    TagLib::PropertyMap properties = PropertiesOf(tags);
+    // WM/TrackNumber is a plain number; ASF has no field for the total.
+    if (tags.track > 0)
+      properties.replace("TRACKNUMBER", TagLib::String(std::to_string(tags.track)));
+    tag.setProperties(properties);
+    if (!tags.cover.data.empty()) {
+      TagLib::ASF::Picture picture;
+      picture.setType(TagLib::ASF::Picture::FrontCover);
+      picture.setMimeType(TagLib::String(tags.cover.mime, TagLib::String::UTF8));
+      picture.setDescription(TagLib::String(tags.cover.description, TagLib::String::UTF8));
+      picture.setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(tags.cover.data.data()),
+                                            static_cast<unsigned>(tags.cover.data.size())));
+      tag.setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+    }
+  });
+}
+
+bool WriteWmaFields(const std::string& path, const VorbisComments& fields) {
+  return SaveAsfChange(path, [&fields](TagLib::ASF::Tag& tag) {
+    for (const auto& [name, value] : fields)
+      tag.setAttribute(TagLib::String(name, TagLib::String::UTF8),
+                       TagLib::ASF::Attribute(TagLib::String(value, TagLib::String::UTF8)));
+  });
 }
 
 }  // namespace audio_detail

@@ -26,35 +26,13 @@ work=${2:-$(mktemp -d /tmp/orvik-bench-window.XXXXXX)}
 soundfont=/usr/share/sounds/sf2/default-GM.sf2
 mkdir -p "$work/one" "$work/batch" "$work/prog"
 
-# Pink noise under a chord: material encoders work at. tone NAME SECONDS RATE CODEC-OPTIONS
-tone() {
-  local out=$1 seconds=$2 rate=$3 f=$((180 + RANDOM % 200))
-  shift 3
-  [[ -e $out ]] && return
-  local graph="anoisesrc=color=pink:amplitude=0.15:seed=$f:r=$rate:d=$seconds,pan=stereo|c0=c0|c1=c0[n];"
-  graph+="sine=f=$f:r=$rate:d=$seconds,pan=stereo|c0=c0|c1=0.6*c0[a];"
-  graph+="sine=f=$((f * 3 / 2)):r=$rate:d=$seconds,pan=stereo|c0=0.6*c0|c1=c0[b];"
-  graph+="[n][a][b]amix=inputs=3:normalize=0,volume=0.5"
-  ffmpeg -nostdin -v error -filter_complex "$graph" "$@" "$out"
-}
+source "$(dirname "$0")/batch22.sh"
 
 rows=${BENCH_ROWS:-all}
 cores=$(nproc)
 tone "$work/one/song.wav" 180 44100 -c:a pcm_s16le
 [[ -e $work/one/song.mid ]] || "$window" --make-songs "$work/one" 3
-# The batch: 20 songs of 24 s at five rates in the four source formats, a MIDI song and a
-# module of about a minute.
-rates=(11025 22050 32000 44100 48000)
-for i in $(seq 0 19); do
-  rate=${rates[i % 5]}
-  case $((i % 4)) in
-    0) tone "$work/batch/s$i.wav" 24 "$rate" -c:a pcm_s16le ;;
-    1) tone "$work/batch/s$i.mp3" 24 "$rate" -c:a libmp3lame -b:a 128k ;;
-    2) tone "$work/batch/s$i.ogg" 24 "$rate" -c:a libvorbis -q:a 4 ;;
-    3) tone "$work/batch/s$i.wma" 24 "$((rate < 22050 ? 22050 : rate))" -c:a wmav2 -b:a 128k ;;
-  esac
-done
-[[ -e $work/batch/song.mid ]] || "$window" --make-songs "$work/batch" 1
+make_batch22 "$work/batch"
 
 # The eight sources of the conversions-at-once rows, made by the usual encoders.
 if [[ $rows != single ]]; then
@@ -71,25 +49,6 @@ if [[ $rows != single ]]; then
   [[ -e $e/f48.flac ]] || flac -s -o "$e/f48.flac" "$e/a48.wav"
 fi
 
-# config FORMAT OUTPUT_FOLDER OGG_RATE [JOBS] > FILE: first-run settings but for these.
-config() {
-  printf '[Main]\nOutputFormat=%s\n[WAVOptions]\nFreq=44100\nNumChannels=2\n' "$1"
-  printf '[OGGOptions]\nFreq=%s\nNumChannels=2\nBitrate=192\nUseVBR=1\nQuality=5\n' "$3"
-  printf '[MP3Options]\nFreq=44100\nNumChannels=2\nBitrate=192\nUseVBR=0\nQuality=5\n'
-  printf '[WMAOptions]\nBitrate=128\nUseVBR=0\nQuality=4\n'
-  printf '[Files]\nOutputFolder=%s\nOutputName=0\nDelete=0\n[Messages]\nReadOnlyWarn=0' "$2"
-  [[ -z ${4:-} ]] || printf '\n[BatchOptions]\nJobs=%s' "$4"
-}
-
-# timed COMMAND...: "WALL CPU" of the command (CPU = user + system of its process tree).
-timed() {
-  /usr/bin/time -f '%e %U %S' -o "$work/times" "$@" > "$work/said" 2>/dev/null || {
-    echo "failed: $*" >&2
-    exit 1
-  }
-  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$work/times"
-}
-
 # window FORMAT OGG_RATE FILE...: "WALL CPU GAP" of the window converting FILE..., GAP the
 # longest time between two event processings in ms, "wall/processor time", and how many
 # gaps were longer than 100 ms. JOBS in the environment: conversions at once (else the
@@ -98,7 +57,10 @@ window_row() {
   local format=$1 rate=$2
   shift 2
   rm -rf "$work/out" && mkdir -p "$work/out"
-  config "$format" "$work/out" "$rate" "${JOBS:-}" > "$work/window.cfg"
+  {
+    config "$format" "$work/out" "$rate"
+    [[ -z ${JOBS:-} ]] || printf '\n[BatchOptions]\nJobs=%s' "$JOBS"
+  } > "$work/window.cfg"
   local t
   t=$(timed "$window" "$work/window.cfg" "$work/prog" "$@")
   echo "$t $(sed -n 's/.*longest gap \([0-9.]*\) ms.*over 100 ms \([0-9]*\), longest processor time between two \([0-9.]*\) ms.*/\1\/\3 (\2_over_100)/p' "$work/said")"

@@ -17,6 +17,7 @@
 #include "childjob.h"
 #include "errortext.h"
 #include "main/albumentries.h"
+#include "main/albumgain.h"
 #include "main/jobdriver.h"
 #include "main/paths.h"
 #include "main/privatefolder.h"
@@ -65,6 +66,11 @@ void TakeLine(const std::string& line, TChild& child, TJobState& job) {
     job.percent = b;
   } else if (std::sscanf(line.c_str(), "seconds %lf", &seconds) == 1) {
     job.exactSeconds = seconds;
+  } else if (line.rfind("loudness ", 0) == 0) {
+    TLoudness loudness;
+    if (LoudnessFromText(line.substr(9), loudness)) job.loudness = std::move(loudness);
+  } else if (line.rfind("note ", 0) == 0) {
+    job.note = line.substr(5);
   } else if (line != "alive") {
     child.result = line;
   }
@@ -124,7 +130,8 @@ class TBatch {
  public:
   TBatch(const std::vector<TPlannedJob>& plan, const TOptions& options,
          const TBatchSettings& settings, TReport& report)
-      : options_(options), settings_(settings), report_(report), states_(plan.size()) {
+      : options_(options), settings_(settings), report_(report), states_(plan.size()),
+        albums_(options.ReplayGain, options.OutputFormat, SourcesOf(plan)) {
     encodes_ = options.OutputFormat != "wav";
     for (size_t i = 0; i < plan.size(); ++i) states_[i].plan = &plan[i];
     waiting_ = plan.size();
@@ -164,6 +171,22 @@ class TBatch {
     --waiting_;
     Count(job);
     report_.Finished(job);
+    FinishForAlbum(size_t(&job - states_.data()));
+  }
+
+  static std::vector<std::string> SourcesOf(const std::vector<TPlannedJob>& plan) {
+    std::vector<std::string> sources;
+    for (const TPlannedJob& job : plan) sources.push_back(job.source);
+    return sources;
+  }
+
+  // Album tags are written here, in the parent, once the album's last file has ended.
+  void FinishForAlbum(size_t index) {
+    const TJobState& job = states_[index];
+    const bool converted = job.phase == TPhase::Converted;
+    for (const std::string& output : albums_.Finished(index, converted ? job.plan->destination : "",
+                                                      converted ? job.loudness : std::nullopt))
+      report_.Problem(output, "converted, but its album's loudness tags could not be written");
   }
 
   // Starts waiting files in list order, while there is a free slot. A file whose output
@@ -295,6 +318,7 @@ class TBatch {
       Count(job);
       if (job.phase == TPhase::Converted) DeleteSourceIfAsked(it->index);
       report_.Finished(job);
+      FinishForAlbum(it->index);
       it = children_.erase(it);
     }
   }
@@ -384,6 +408,7 @@ class TBatch {
   const TBatchSettings& settings_;
   TReport& report_;
   std::vector<TJobState> states_;
+  TAlbumGain albums_;
   std::list<TChild> children_;
   bool encodes_ = true;
   bool cancelSent_ = false;

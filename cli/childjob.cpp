@@ -19,6 +19,7 @@
 #include "errortext.h"
 #include "main/albumentries.h"
 #include "handles.h"
+#include "main/albumgain.h"
 #include "main/jobdriver.h"
 #include "main/mainfunc.h"
 #include "main/paths.h"
@@ -182,6 +183,20 @@ void RunChildJob(const std::string& source, const std::string& destination,
       // Measured before it leaves the private folder: the summary counts exact lengths.
       const double seconds = SecondsOf(staged);
       if (seconds >= 0) Send("seconds " + std::to_string(seconds));
+      // Track tags go in while the output is still private; the parent finishes albums.
+      // Measuring a long output moves no counter, so the parent is told it goes on.
+      EngineHooks.ProcessEvents = [&sent] {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - sent.at > std::chrono::seconds(2)) {
+          Send("alive");
+          sent.at = now;
+        }
+        if (CancelRequested) ConvFunc.Stage = STAGE_CANCEL;
+      };
+      bool tagFailed = false;
+      const auto loudness = TagTrackLoudness(staged, options.OutputFormat, options.ReplayGain, &tagFailed);
+      if (loudness) Send("loudness " + LoudnessToText(*loudness));
+      if (tagFailed) Send("note converted, but its loudness tags could not be written");
       if (LandOutput(staged, destination, overwrite ? TLanding::Replace : TLanding::KeepExisting))
         result = "done";
       else if (errno == EEXIST)

@@ -5,6 +5,8 @@
 //   stage STAGE PERCENT   the engine's stage code and the share done of that stage
 //   alive                 the conversion moved on within the same percent
 //   seconds EXACT         the output's exact length, before "done"
+//   loudness MEASUREMENT  the output's loudness (codecs/loudness.h), before "done"
+//   note TEXT             said with a success
 //   done | cancelled | skipped (the destination appeared meanwhile) | failed REASON
 #pragma once
 

@@ -35,6 +35,10 @@ const char* const kUsageText =
     "      --vbr=QUALITY        variable bitrate at QUALITY (mp3, ogg: 1-9; wma: 1-5;\n"
     "                             opus: the average bitrate in kbps, of the list above)\n"
     "      --level=N            flac compression level, 0 (fastest) to 8 (smallest)\n"
+    "      --replaygain=MODE    loudness tags, measured on each output as written: track\n"
+    "                             (ReplayGain track gain and peak; Opus: R128 gain),\n"
+    "                             album (also the album's, an album being the files of\n"
+    "                             one source folder) or off; wav output takes none\n"
     "      --delete             delete each source once its complete output exists and\n"
     "                             is a different file\n"
     "      --overwrite          replace outputs that exist already\n"
@@ -69,7 +73,7 @@ const char* const kUsageText =
 namespace {
 
 enum LongOnly { kRate = 1000, kChannels, kBitrate, kVbr, kLevel, kDelete, kFrom, kConfig,
-                kVersion, kOverwrite, kSkipExisting, kDryRun, kTemp };
+                kVersion, kOverwrite, kSkipExisting, kDryRun, kTemp, kReplayGain };
 
 const option kLongOptions[] = {
     {"format", required_argument, nullptr, 'f'},
@@ -81,6 +85,7 @@ const option kLongOptions[] = {
     {"vbr", required_argument, nullptr, kVbr},
     {"level", required_argument, nullptr, kLevel},
     {"delete", no_argument, nullptr, kDelete},
+    {"replaygain", required_argument, nullptr, kReplayGain},
     {"recursive", no_argument, nullptr, 'r'},
     {"from", required_argument, nullptr, kFrom},
     {"jobs", required_argument, nullptr, 'j'},
@@ -217,6 +222,17 @@ bool ParseCommandLine(int argc, char** argv, TCliRequest& request, std::string& 
         break;
       }
       case kDelete: request.deleteSources = true; break;
+      case kReplayGain: {
+        const std::string mode = value;
+        if (mode == "off") request.replayGain = 0;
+        else if (mode == "track") request.replayGain = 1;
+        else if (mode == "album") request.replayGain = 2;
+        else {
+          error = "unknown replaygain mode '" + mode + "' (track, album or off)";
+          return false;
+        }
+        break;
+      }
       case kFrom: request.fromLists.emplace_back(value); break;
       case kConfig: request.configFile = value; break;
       case 'h': request.action = TCliRequest::TAction::Help; return true;
@@ -267,6 +283,7 @@ bool ApplyOverrides(const TCliRequest& request, TOptions& o, std::string& error)
   if (request.outputFolder) o.OutputFolder = *request.outputFolder;
   if (request.naming) o.OutputName = *request.naming;
   if (request.deleteSources) o.Delete = true;
+  if (request.replayGain) o.ReplayGain = *request.replayGain;
 
   const std::string format = EffectiveFormat(o);
   const TFormatLimits& limits = LimitsOf(format);
@@ -285,6 +302,10 @@ bool ApplyOverrides(const TCliRequest& request, TOptions& o, std::string& error)
   }
   if ((request.bitrate || request.vbrQuality) && limits.bitrates.empty()) {
     error = format + " output has no bitrate: --bitrate and --vbr do not apply";
+    return false;
+  }
+  if (request.replayGain.value_or(0) != 0 && format == "wav") {
+    error = "wav output carries no loudness tags: --replaygain does not apply";
     return false;
   }
   if (request.level && format != "flac") {

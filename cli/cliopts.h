@@ -27,6 +27,7 @@ struct TCliRequest {
   std::optional<int> bitrate;
   std::optional<int> vbrQuality;
   std::optional<int> level;             // FLAC compression level
+  std::optional<int> replayGain;        // ReplayGain 0 off, 1 track, 2 album
   bool deleteSources = false;
 
   // What happens to an output that exists and was not written by this run.

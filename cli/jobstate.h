@@ -1,7 +1,10 @@
 // What the batch knows of each file while it runs.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "codecs/loudness.h"
 
 #include "plan.h"
 
@@ -16,6 +19,7 @@ struct TJobState {
   int percent = 0;          // share done of that stage
   std::string reason;       // why it failed, in words
   std::string note;         // said after a success (a source that could not be deleted)
+  std::optional<TLoudness> loudness;  // the output's, told by a child that measured it
 };
 
 struct TTotals {

@@ -17,6 +17,7 @@ packages=(
   libflac-dev libopus-dev libopusenc-dev
   qt6-translations-l10n
   libtag1-dev
+  libebur128-dev
   fonts-dejavu-core
   xvfb xauth
   desktop-file-utils librsvg2-bin

@@ -40,6 +40,8 @@ struct TOptions {
   int32_t OpusNumChannels = 2;
   int32_t OpusBitrate = 128;  // kbit/s
   bool OpusUseVBR = true;
+  // Loudness tags on every output: 0 none, 1 by track, 2 by track and album.
+  int32_t ReplayGain = 0;
   // Conversions of a batch run at the same time; a value outside 1..MaxBatchJobs() (a hand
   // edit of config.cfg) is kept as read and taken as its nearest bound.
   int32_t Jobs = DefaultBatchJobs();

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "codecs/convfunc.h"
+#include "codecs/loudness.h"
 #include "codecs/partialfile.h"
 #include "main/econverterror.h"
 #include "main/mainfunc.h"
@@ -158,6 +159,11 @@ const TAppendedSection kAppendedSections[] = {
        m.ConfigHasFlacOpus = true;
        return r.Int(o.OpusNumChannels) && r.Int(o.OpusBitrate) && r.IntFlag(o.OpusUseVBR);
      }},
+    {"[LoudnessOptions]",
+     [](ConfigReader& r, TOptions& o, TMainFunc& m) {
+       m.ConfigHasLoudness = true;
+       return r.Int(o.ReplayGain);
+     }},
     {"[BatchOptions]",
      [](ConfigReader& r, TOptions& o, TMainFunc& m) {
        m.ConfigHasBatchOptions = true;
@@ -261,7 +267,8 @@ bool ConfigTextToBool(const std::string& text) {
 }
 
 std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus,
-                            bool withBatchOptions) {
+                            bool withLoudness, bool withBatchOptions) {
+  withLoudness = withLoudness || o.ReplayGain != REPLAYGAIN_OFF;
   const auto num = [](int32_t v) { return std::to_string(v); };
   std::string s;
   s += "[Main]\nOutputFormat=" + o.OutputFormat;
@@ -292,6 +299,7 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacO
     s += "\nBitrate=" + num(o.OpusBitrate);
     s += "\nUseVBR=" + FlagToText(o.OpusUseVBR);
   }
+  if (withLoudness) s += "\n[LoudnessOptions]\nReplayGain=" + num(o.ReplayGain);
   if (withBatchOptions || o.Jobs != DefaultBatchJobs()) s += "\n[BatchOptions]\nJobs=" + num(o.Jobs);
   return s;
 }
@@ -330,7 +338,9 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
   o.OpusNumChannels = defaults.OpusNumChannels;
   o.OpusBitrate = defaults.OpusBitrate;
   o.OpusUseVBR = defaults.OpusUseVBR;
+  o.ReplayGain = defaults.ReplayGain;
   ConfigHasFlacOpus = false;
+  ConfigHasLoudness = false;
   o.Jobs = defaults.Jobs;
   ConfigHasBatchOptions = false;
   ConfigReader r(f.get());
@@ -357,7 +367,7 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
 void TMainFunc::WriteConfig() {
   const std::string path = ConfigPath();
   const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus,
-                                           ConfigHasBatchOptions);
+                                           ConfigHasLoudness, ConfigHasBatchOptions);
 
   // The new text goes to a temporary file beside the old one and replaces it by rename,
   // so a full disk or a failed write leaves the previous settings whole. A symbolic link

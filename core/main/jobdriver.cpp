@@ -12,6 +12,7 @@
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
 #include "main/albumentries.h"
+#include "main/albumgain.h"
 #include "main/cddrives.h"
 #include "main/paralleljobs.h"
 #include "main/paths.h"
@@ -118,6 +119,9 @@ bool OutputLetsSourceGo(const std::string& source, const std::string& destinatio
   return converted && IsRegularFile(destination) && !SameFile(source, destination);
 }
 
+TBatchPlan::TBatchPlan()
+    : albums_(ConvFunc.Options.ReplayGain, ConvFunc.Options.OutputFormat, MainFunc.FileList) {}
+
 bool TBatchPlan::Prepare(size_t index, TBatchEntry& entry) {
   const std::vector<std::string>& list = MainFunc.FileList;
   if (index >= list.size()) return false;
@@ -155,6 +159,7 @@ bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
       !AlbumFileWaiting(MainFunc.FileList, entry.index, entry.destination))
     return false;
   ConvFunc.CountAsDone(entry.source);
+  albums_.Finished(entry.index, {}, std::nullopt);
   return true;
 }
 
@@ -169,6 +174,7 @@ void TBatchPlan::Finish(const TBatchEntry& entry, const TEntryResult& result) {
     failed.insert(failed.begin() + (at - failedIndexes_.begin()), entry.source);
     failedIndexes_.insert(at, entry.index);
   }
+  albums_.Finished(entry.index, converted ? entry.destination : std::string(), result.loudness);
   // Only a complete output that is a different file from the source lets the source go;
   // no later file of the batch replaces it.
   if (ConvFunc.Options.Delete && OutputLetsSourceGo(entry.source, entry.destination, converted))
@@ -207,6 +213,10 @@ TEntryResult RunEntry(TConvFunc& engine, const TBatchEntry& entry, const std::st
   result.converted =
       ConvertFileWith(engine, entry.source, entry.destination, slotWav, spareWav) &&
       OutputIsThere(entry.destination);
+  // Measured where it was made, beside the other conversions of the batch.
+  if (result.converted)
+    result.loudness = TagTrackLoudness(entry.destination, engine.Options.OutputFormat,
+                                       engine.Options.ReplayGain);
   return result;
 }
 

@@ -2,11 +2,13 @@
 // running batch.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "codecs/options.h"
+#include "main/albumgain.h"
 #include "main/mainfunc.h"
 #include "main/outputplace.h"
 
@@ -56,11 +58,13 @@ struct TBatchEntry {
 // What became of one entry's conversion, told by the thread that ran it.
 struct TEntryResult {
   bool converted = false;  // its output is there, whole, as it was written
+  std::optional<TLoudness> loudness;  // of the output, when measured
 };
 
 // Runs `entry` with `engine` on the calling thread (ConvertFileWith), then what must follow
-// on that same thread: the check that its output is there as it was written. Throws EAbort
-// on a cancel.
+// on that same thread: the check that its output is there as it was written, and its
+// loudness measured (and its track tags written) when the settings ask. Throws EAbort on a
+// cancel.
 TEntryResult RunEntry(TConvFunc& engine, const TBatchEntry& entry, const std::string& slotWav,
                       const std::string& spareWav);
 
@@ -68,6 +72,8 @@ TEntryResult RunEntry(TConvFunc& engine, const TBatchEntry& entry, const std::st
 // each output goes, which entries are held back, and what follows once an entry is done.
 class TBatchPlan {
  public:
+  // For the list and the settings as they are when the batch starts.
+  TBatchPlan();
   // Readies entry `index`: the source made writable, the fallback folder and its warning,
   // the output path. False when the list has ended meanwhile (cleared by the progress
   // window while the warning was open).
@@ -80,8 +86,9 @@ class TBatchPlan {
   // only once every earlier entry whose files meet this one's has finished.
   bool HoldsBack(const TBatchEntry& entry);
   // The one place where an entry ends, whatever order entries end in: its output joins
-  // the batch's outputs, or its source joins MainFunc.FailedSources (in list order); the
-  // source goes when the settings say so and its complete output is a different file.
+  // the batch's outputs, or its source joins MainFunc.FailedSources (in list order); its
+  // album learns of it (album tags once the album's last entry has ended); the source goes
+  // when the settings say so and its complete output is a different file.
   void Finish(const TBatchEntry& entry, const TEntryResult& result);
 
  private:
@@ -90,6 +97,7 @@ class TBatchPlan {
   std::vector<std::string> written_;  // the outputs this batch has made
   std::vector<size_t> failedIndexes_;  // list places of MainFunc.FailedSources, ascending
   std::set<std::string> albumTracksDone_;  // album tracks with their outputs
+  TAlbumGain albums_;                      // album tags once an album's last entry has ended
 };
 
 // Marks MainFunc.BatchRunning for as long as it lives, the cancel exception included: around

@@ -27,6 +27,8 @@ class TMainFunc {
   // then written back even at their working values. A file without them gets them only once
   // a value differs, so a file of the older layout is written back unchanged.
   bool ConfigHasFlacOpus = false;
+  // The same for the [LoudnessOptions] section.
+  bool ConfigHasLoudness = false;
   // Whether config.cfg had the [BatchOptions] section: it is then written back whatever
   // its value.
   bool ConfigHasBatchOptions = false;

@@ -32,6 +32,27 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool MoveReplacing(const std::string& from, const std::string& to) {
+  const int fd = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat info {};
+  if (fd >= 0) {
+    TakeOverAttributes(fd, to);
+    if (::fstat(fd, &info) != 0) info.st_size = -1;
+    ::close(fd);
+  }
+  // rename replaces the name `to` itself, whatever is there: a link is not followed.
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (errno != EXDEV) return false;
+    TPartialFile partial(to);
+    if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
+    std::remove(from.c_str());
+  }
+  NoteCommittedFile(to, fd >= 0 ? info.st_size : -1);
+  return true;
+}
+
+}  // namespace
+
 bool CopyInto(const std::string& from, TPartialFile& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) return false;
@@ -55,27 +76,6 @@ bool CopyInto(const std::string& from, TPartialFile& to) {
   ::close(in);
   return ok;
 }
-
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  const int fd = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  struct stat info {};
-  if (fd >= 0) {
-    TakeOverAttributes(fd, to);
-    if (::fstat(fd, &info) != 0) info.st_size = -1;
-    ::close(fd);
-  }
-  // rename replaces the name `to` itself, whatever is there: a link is not followed.
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    if (errno != EXDEV) return false;
-    TPartialFile partial(to);
-    if (!partial.Created() || !CopyInto(from, partial) || !partial.Commit()) return false;
-    std::remove(from.c_str());
-  }
-  NoteCommittedFile(to, fd >= 0 ? info.st_size : -1);
-  return true;
-}
-
-}  // namespace
 
 bool LandOutput(const std::string& from, const std::string& to, TLanding how) {
   if (to.empty() || to.back() == '/') {

@@ -26,6 +26,11 @@ bool LandOutput(const std::string& from, const std::string& to, TLanding how);
 // with, in the folder of `to`.
 bool LandUnnamed(const std::string& unnamedPath, const std::string& to, const std::string& hiddenStem);
 
+// Copies the whole regular file `from` (a link at its name is not followed) into the partial
+// file `to`; false on any failure, a full disk included.
+class TPartialFile;
+bool CopyInto(const std::string& from, TPartialFile& to);
+
 // True when both paths name one existing file (same device and inode), links followed.
 bool SameFile(const std::string& a, const std::string& b);
 // True when both paths are one entry of one folder, whatever the texts ("a/../a/x", a bind

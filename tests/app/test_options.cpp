@@ -67,6 +67,7 @@ TOptions Loaded() {
   o.OpusNumChannels = 1;
   o.OpusBitrate = 256;
   o.OpusUseVBR = false;
+  o.ReplayGain = 2;
   return o;
 }
 
@@ -92,6 +93,7 @@ const TListCase kLists[] = {
     {"FlacLevel", &TOptions::FLACLevel, {0, 1, 2, 3, 4, 5, 6, 7, 8}},
     {"OpusNumCh", &TOptions::OpusNumChannels, {1, 2}},
     {"OpusBitrate", &TOptions::OpusBitrate, {32, 64, 96, 128, 192, 224, 256}},
+    {"ReplayGainList", &TOptions::ReplayGain, {0, 1, 2}},
 };
 
 }  // namespace
@@ -152,11 +154,12 @@ class TestOptions : public QObject {
     QCOMPARE(box.OptionsPageCtrl->tabText(1), QStringLiteral("Файлы"));
     QCOMPARE(box.OptionsPageCtrl->tabText(2), QStringLiteral("FLAC и Opus"));
     QCOMPARE(box.OptionsPageCtrl->tabText(3), QStringLiteral("Дополнительно"));
+    QCOMPARE(box.ReplayGainList->itemText(2), QStringLiteral("По трекам и альбомам"));
 
     // Lists start with no item, but Opus's one rate, shown and not to be changed; fields and
     // up-downs as drawn; no radio button chosen.
     const auto lists = box.findChildren<QComboBox*>();
-    QCOMPARE(lists.size(), 16);
+    QCOMPARE(lists.size(), 17);
     for (QComboBox* list : lists)
       if (list != box.OpusFreq) QVERIFY2(list->currentIndex() == -1, qPrintable(list->objectName()));
     QCOMPARE(box.OpusFreq->currentText(), QStringLiteral("48000 Гц"));
@@ -629,6 +632,10 @@ class TestOptions : public QObject {
     box.show();
     box.OptionsPageCtrl->setCurrentWidget(box.FlacOpusPage);
     QTest::keyClick(box.FlacLevel, Qt::Key_Return);
+    QVERIFY(!box.isVisible());
+    box.show();
+    box.OptionsPageCtrl->setCurrentWidget(box.MorePage);
+    QTest::keyClick(box.ReplayGainList, Qt::Key_Return);
     QVERIFY(!box.isVisible());
   }
 

@@ -19,6 +19,7 @@
 #include "decodeback.h"
 #include "encodedfixtures.h"
 #include "encodercheck.h"
+#include "loudnesscheck.h"
 #include "main/config.h"
 #include "midifixture.h"
 #include "modulefixture.h"
@@ -170,6 +171,9 @@ class TConvertTest : public QObject {
     row("list file", {"--from", "/nonexistent/list"}, "cannot read the list /nonexistent/list");
     row("both existing rules", {"--overwrite", "--skip-existing"},
         "--overwrite and --skip-existing exclude each other");
+    row("replaygain mode", {"--replaygain=loud"}, "unknown replaygain mode 'loud'");
+    row("replaygain for wav", {"-f", "wav", "--replaygain", "track"},
+        "wav output carries no loudness tags");
   }
 
   // One line naming what is wrong, the hint, status 2, and nothing converted.
@@ -341,6 +345,51 @@ class TConvertTest : public QObject {
     QCOMPARE(Contents(music + "x.mp3"), x);
     CheckOutput(music + "x.wma", 1.0);
     CheckOutput(music + "y.wma", 1.0);
+  }
+
+  // --replaygain=album with files converted side by side: each child measures its output,
+  // the batch gives each folder's outputs one album gain once the folder's last file ended,
+  // a failed file of the folder included; a cue sheet's tracks are an album of their own.
+  void replayGainAlbumsOfFolders() {
+    if (!HaveFfmpegTools()) QSKIP("ffmpeg and ffprobe are needed for the independent measurement");
+    const std::string music = NewFolder(), out = NewFolder() + "out";
+    QDir().mkpath(Q(music + "one"));
+    QDir().mkpath(Q(music + "two"));
+    QVERIFY(WriteWav(music + "one/a.wav", 48000, 2, ::MakeTone(48000, 2, 48000 * 6, 440, 0.3)));
+    QVERIFY(WriteWav(music + "one/b.wav", 22050, 1, ::MakeTone(22050, 1, 22050 * 4, 900, 0.15)));
+    QVERIFY(WriteText(music + "one/c.wav", "RIFF but no more"));
+    QVERIFY(WriteWav(music + "two/d.wav", 32000, 2, ::MakeTone(32000, 2, 32000 * 5, 300, 0.2)));
+    // Beside d.wav a sheet, whose three tracks are an album of their own.
+    std::vector<int16_t> image;
+    for (const double amplitude : {0.3, 0.05, 0.15}) {
+      const auto part = ::MakeTone(44100, 2, 44100 * 3, 500, amplitude);
+      image.insert(image.end(), part.begin(), part.end());
+    }
+    QVERIFY(WriteWav(music + "two/album.wav", 44100, 2, image));
+    QVERIFY(WriteText(music + "two/album.cue",
+                      "FILE \"album.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"A\"\n  INDEX 01 00:00:00\n"
+                      " TRACK 02 AUDIO\n  TITLE \"B\"\n  INDEX 01 00:03:00\n"
+                      " TRACK 03 AUDIO\n  TITLE \"C\"\n  INDEX 01 00:06:00\n"));
+    const TRun run = Run({"-q", "-j", "3", "--replaygain=album", "-f", "ogg", "-o", Q(out),
+                          Q(music + "one"), Q(music + "two")});
+    QVERIFY2(run.exitCode == 1 && run.err.contains("c.wav"), qPrintable(run.err));
+    const auto tags = [&](const char* name) { return TagsByFfprobe(Q(out + "/" + name)); };
+    const auto a = tags("a.ogg"), b = tags("b.ogg"), d = tags("d.ogg");
+    QVERIFY(!a["REPLAYGAIN_ALBUM_GAIN"].isEmpty());
+    QCOMPARE(b["REPLAYGAIN_ALBUM_GAIN"], a["REPLAYGAIN_ALBUM_GAIN"]);
+    QCOMPARE(b["REPLAYGAIN_ALBUM_PEAK"], a["REPLAYGAIN_ALBUM_PEAK"]);
+    QVERIFY(a["REPLAYGAIN_TRACK_GAIN"] != b["REPLAYGAIN_TRACK_GAIN"]);
+    const TReferenceLoudness one = ReferenceLoudness({Q(out + "/a.ogg"), Q(out + "/b.ogg")});
+    QVERIFY(one.ok);
+    const double albumGain = a["REPLAYGAIN_ALBUM_GAIN"].chopped(3).toDouble();
+    QVERIFY2(std::abs(albumGain - (-18 - one.integrated)) <= 0.1, qPrintable(a["REPLAYGAIN_ALBUM_GAIN"]));
+    // An album of one track: the sheet's tracks, from the same folder, are not of it.
+    QCOMPARE(d["REPLAYGAIN_ALBUM_GAIN"], d["REPLAYGAIN_TRACK_GAIN"]);
+    const auto sa = tags("01 - A.ogg"), sb = tags("02 - B.ogg"), sc = tags("03 - C.ogg");
+    QVERIFY(!sa["REPLAYGAIN_ALBUM_GAIN"].isEmpty());
+    QCOMPARE(sb["REPLAYGAIN_ALBUM_GAIN"], sa["REPLAYGAIN_ALBUM_GAIN"]);
+    QCOMPARE(sc["REPLAYGAIN_ALBUM_GAIN"], sa["REPLAYGAIN_ALBUM_GAIN"]);
+    QVERIFY(sa["REPLAYGAIN_TRACK_GAIN"] != sb["REPLAYGAIN_TRACK_GAIN"]);
   }
 
   // A walked folder's sheet is converted track by track and its image not a second time;

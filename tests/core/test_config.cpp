@@ -368,7 +368,7 @@ class TestConfig : public QObject {
   void flacOpusSections_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("opusBitrateSetInRun");  // 0: nothing changed
-    // FLAC rate, channels and level; Opus channels, bitrate and VBR.
+    // FLAC rate, channels and level; Opus channels, bitrate and VBR; ReplayGain.
     QTest::addColumn<QList<int>>("read");
     QTest::addColumn<QByteArray>("written");
     QTest::addColumn<QString>("error");
@@ -379,7 +379,7 @@ class TestConfig : public QObject {
     const QByteArray own =
         "\n[FLACOptions]\nFreq=22050\nNumChannels=1\nLevel=8\n"
         "[OpusOptions]\nNumChannels=1\nBitrate=64\nUseVBR=0";
-    const QList<int> working{44100, 2, 5, 2, 128, 1};
+    const QList<int> working{44100, 2, 5, 2, 128, 1, 0};
     QTest::newRow("absent") << old << 0 << working << old << "";
     QTest::newRow("absent, line end after the last value")
         << old + "\n" << 0 << working << old << "";
@@ -391,26 +391,37 @@ class TestConfig : public QObject {
     QTest::newRow("absent, two note lines after")
         << old + "\n; my settings\nFreq=22050" << 0 << working << old << "";
     QTest::newRow("Opus section only")
-        << old + own.mid(own.indexOf("\n[Opus")) << 0 << QList<int>{44100, 2, 5, 1, 64, 0}
+        << old + own.mid(own.indexOf("\n[Opus")) << 0 << QList<int>{44100, 2, 5, 1, 64, 0, 0}
         << old + defaults.left(defaults.indexOf("\n[Opus")) + own.mid(own.indexOf("\n[Opus"))
         << "";
     QTest::newRow("present, then blank lines")
-        << old + own + "\n\n\n" << 0 << QList<int>{22050, 1, 8, 1, 64, 0} << old + own << "";
+        << old + own + "\n\n\n" << 0 << QList<int>{22050, 1, 8, 1, 64, 0, 0} << old + own << "";
     QTest::newRow("present at the working values")
         << old + defaults << 0 << working << old + defaults << "";
-    QTest::newRow("present") << old + own << 0 << QList<int>{22050, 1, 8, 1, 64, 0} << old + own
+    QTest::newRow("present") << old + own << 0 << QList<int>{22050, 1, 8, 1, 64, 0, 0} << old + own
                              << "";
     QTest::newRow("present, written on Windows")
         << QByteArray(old + own).replace("\n", "\r\n") << 0
-        << QList<int>{22050, 1, 8, 1, 64, 0} << old + own << "";
+        << QList<int>{22050, 1, 8, 1, 64, 0, 0} << old + own << "";
     const QByteArray flacOnly = own.left(own.indexOf("\n[Opus"));
     QTest::newRow("FLAC section only")
-        << old + flacOnly << 0 << QList<int>{22050, 1, 8, 2, 128, 1}
+        << old + flacOnly << 0 << QList<int>{22050, 1, 8, 2, 128, 1, 0}
         << old + flacOnly + defaults.mid(defaults.indexOf("\n[Opus")) << "";
+    // The loudness section, with or without them; when read it is written back, off or not.
+    const QByteArray loudnessOff = "\n[LoudnessOptions]\nReplayGain=0";
+    QTest::newRow("loudness section, off") << old + own + loudnessOff << 0
+                                            << QList<int>{22050, 1, 8, 1, 64, 0, 0}
+                                            << old + own + loudnessOff << "";
+    QTest::newRow("loudness section, by album")
+        << old + defaults + "\n[LoudnessOptions]\nReplayGain=2" << 0 << working.mid(0, 6) + QList<int>{2}
+        << old + defaults + "\n[LoudnessOptions]\nReplayGain=2" << "";
+    QTest::newRow("loudness section alone, by track")
+        << old + "\n[LoudnessOptions]\nReplayGain=1\n" << 0 << working.mid(0, 6) + QList<int>{1}
+        << old + "\n[LoudnessOptions]\nReplayGain=1" << "";
     // As with the described keys, the keys before a malformed one are taken.
     QTest::newRow("malformed level")
         << old + QByteArray(own).replace("Level=8", "Level=x") << 0
-        << QList<int>{22050, 1, 5, 2, 128, 1}
+        << QList<int>{22050, 1, 5, 2, 128, 1, 0}
         << old + "\n[FLACOptions]\nFreq=22050\nNumChannels=1\nLevel=5\n"
                  "[OpusOptions]\nNumChannels=2\nBitrate=128\nUseVBR=1"
         << "'x' is not a valid integer value";
@@ -423,10 +434,11 @@ class TestConfig : public QObject {
     QFETCH(QString, error);
     WriteFileBytes(ConfigFile(), file.toStdString());
     ConvFunc.Options.OpusBitrate = 256;  // what an earlier read left must not stay
+    ConvFunc.Options.ReplayGain = 1;
     QCOMPARE(QString::fromStdString(Read()), error);
     const TOptions& o = ConvFunc.Options;
     QCOMPARE((QList<int>{o.FLACFreq, o.FLACNumChannels, o.FLACLevel, o.OpusNumChannels,
-                         o.OpusBitrate, int(o.OpusUseVBR)}),
+                         o.OpusBitrate, int(o.OpusUseVBR), o.ReplayGain}),
              read);
     if (opusBitrateSetInRun) ConvFunc.Options.OpusBitrate = opusBitrateSetInRun;
     MainFunc.WriteConfig();
