@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "codecs/convfunc.h"
 #include "codecs/partialfile.h"
+#include "codecs/passhooks.h"
 #include "main/albumentries.h"
 #include "main/albumgain.h"
 #include "main/cddrives.h"
@@ -159,8 +162,19 @@ bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
       !AlbumFileWaiting(MainFunc.FileList, entry.index, entry.destination))
     return false;
   ConvFunc.CountAsDone(entry.source);
-  albums_.Finished(entry.index, {}, std::nullopt);
+  TellAlbum(entry.index, {}, std::nullopt);
   return true;
+}
+
+void TBatchPlan::TellAlbum(size_t index, const std::string& output,
+                           const std::optional<TLoudness>& loudness) {
+  // The rewrite is whole-or-nothing for each output, so it is always let finish, a cancel
+  // included; events keep coming meanwhile, as between two passes of a conversion.
+  auto rewrite = std::async(std::launch::async,
+                            [&] { return albums_.Finished(index, output, loudness); });
+  while (rewrite.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+    if (!OnWorkerThread() && EngineHooks.ProcessEvents) EngineHooks.ProcessEvents();
+  rewrite.get();
 }
 
 void TBatchPlan::Finish(const TBatchEntry& entry, const TEntryResult& result) {
@@ -174,7 +188,7 @@ void TBatchPlan::Finish(const TBatchEntry& entry, const TEntryResult& result) {
     failed.insert(failed.begin() + (at - failedIndexes_.begin()), entry.source);
     failedIndexes_.insert(at, entry.index);
   }
-  albums_.Finished(entry.index, converted ? entry.destination : std::string(), result.loudness);
+  TellAlbum(entry.index, converted ? entry.destination : std::string(), result.loudness);
   // Only a complete output that is a different file from the source lets the source go;
   // no later file of the batch replaces it.
   if (ConvFunc.Options.Delete && OutputLetsSourceGo(entry.source, entry.destination, converted))

@@ -92,6 +92,12 @@ class TBatchPlan {
   void Finish(const TBatchEntry& entry, const TEntryResult& result);
 
  private:
+  // Tells the album that entry `index` has ended. The entry that completes an album rewrites
+  // the tags of all its outputs, which can take seconds for long lossless files: that runs
+  // on a thread of its own while this (the user-interface) thread goes on processing events.
+  void TellAlbum(size_t index, const std::string& output,
+                 const std::optional<TLoudness>& loudness);
+
   bool fallback_ = false;
   std::string destination_;          // kept from one entry to the next
   std::vector<std::string> written_;  // the outputs this batch has made
