@@ -8,26 +8,38 @@ namespace {
 constexpr uint32_t kTaps = 49;
 constexpr double kAlmostZero = 0.000001;
 
-// Four floats side by side. The compiler does not turn the plain loops below into vector code
-// on its own (a running maximum must keep the order of comparisons for NaNs, and it gives
-// up on the taps' loop), so they are written with vectors of four.
-typedef float TFloat4 __attribute__((vector_size(16)));
-typedef int32_t TInt4 __attribute__((vector_size(16)));
+// Eight floats side by side. The compiler does not turn the plain loops below into vector
+// code on its own (a running maximum must keep the order of comparisons for NaNs, and it
+// gives up on the taps' loop), so they are written with vectors of eight: one AVX register,
+// or two SSE ones where AVX is missing. The hot functions are built for both and the one the
+// processor has is taken at load time; neither contracts into fused multiply-adds, so both
+// give the same floats.
+typedef float TFloat8 __attribute__((vector_size(32)));
+typedef int32_t TInt8 __attribute__((vector_size(32)));
+// The helpers taking and giving vectors are always inlined, so no call passes one in a way
+// that differs between the two builds.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#define ORVIK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define ORVIK_VECTOR_HELPER static inline __attribute__((always_inline))
 
-TFloat4 Load4(const float* v) {
-  TFloat4 x;
+ORVIK_VECTOR_HELPER TFloat8 Load8(const float* v) {
+  TFloat8 x;
   std::memcpy(&x, v, sizeof x);
   return x;
 }
-TFloat4 Abs4(TFloat4 x) { return TFloat4(TInt4(x) & 0x7fffffff); }
-TFloat4 Max4(TFloat4 a, TFloat4 b) { return a > b ? a : b; }
-float Largest(TFloat4 x) { return std::max(std::max(x[0], x[1]), std::max(x[2], x[3])); }
+ORVIK_VECTOR_HELPER TFloat8 Abs8(TFloat8 x) { return TFloat8(TInt8(x) & 0x7fffffff); }
+ORVIK_VECTOR_HELPER TFloat8 Max8(TFloat8 a, TFloat8 b) { return a > b ? a : b; }
+ORVIK_VECTOR_HELPER float Largest(TFloat8 x) {
+  float peak = x[0];
+  for (int j = 1; j < 8; ++j) peak = std::max(peak, x[j]);
+  return peak;
+}
 
 // The largest absolute value.
-float MaxAbs(const float* v, size_t n) {
-  TFloat4 lanes = {};
+ORVIK_VECTOR_CLONES float MaxAbs(const float* v, size_t n) {
+  TFloat8 lanes = {};
   size_t i = 0;
-  for (; i + 4 <= n; i += 4) lanes = Max4(lanes, Abs4(Load4(v + i)));
+  for (; i + 8 <= n; i += 8) lanes = Max8(lanes, Abs8(Load8(v + i)));
   float peak = Largest(lanes);
   for (; i < n; ++i) peak = std::max(peak, std::fabs(v[i]));
   return peak;
@@ -58,23 +70,23 @@ TTruePeak::TTruePeak(uint32_t channels, uint32_t rate) : channels_(channels) {
 }
 
 // The largest absolute value of one phase's interpolated values over `n` frames from `x`.
-// Eight outputs at a time are summed tap by tap in registers; the taps are added in the same
-// order for every output, so each sum is the same float as one made alone.
-float TTruePeak::PhasePeak(const TPhase& phase, const float* x, size_t n) {
+// Sixteen outputs at a time are summed tap by tap in registers; the taps are added in the
+// same order for every output, so each sum is the same float as one made alone.
+ORVIK_VECTOR_CLONES float TTruePeak::PhasePeak(const TPhase& phase, const float* x, size_t n) {
   const float* k = phase.coefficients.data();
   const uint32_t* d = phase.delays.data();
   const size_t taps = phase.coefficients.size();
-  TFloat4 lanes = {};
+  TFloat8 lanes = {};
   size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    TFloat4 low = {}, high = {};
+  for (; i + 16 <= n; i += 16) {
+    TFloat8 low = {}, high = {};
     for (size_t t = 0; t < taps; ++t) {
       const float* from = x + i - d[t];
-      const TFloat4 tap = TFloat4{} + k[t];
-      low += tap * Load4(from);
-      high += tap * Load4(from + 4);
+      const TFloat8 tap = TFloat8{} + k[t];
+      low += tap * Load8(from);
+      high += tap * Load8(from + 8);
     }
-    lanes = Max4(lanes, Max4(Abs4(low), Abs4(high)));
+    lanes = Max8(lanes, Max8(Abs8(low), Abs8(high)));
   }
   float peak = Largest(lanes);
   for (; i < n; ++i) {
