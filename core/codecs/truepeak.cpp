@@ -102,9 +102,11 @@ void TTruePeak::Add(const int16_t* samples, size_t frames) {
   for (uint32_t c = 0; c < channels_; ++c) signal_[c].resize(history_ + frames);
   // 1/32768 is exact, so this is the same as dividing.
   constexpr float kScale = 1.0f / 32768.0f;
-  for (size_t i = 0; i < frames; ++i)
-    for (uint32_t c = 0; c < channels_; ++c)
-      signal_[c][history_ + i] = float(samples[i * channels_ + c]) * kScale;
+  for (uint32_t c = 0; c < channels_; ++c) {
+    float* to = signal_[c].data() + history_;
+    const int16_t* from = samples + c;
+    for (size_t i = 0; i < frames; ++i) to[i] = float(from[i * channels_]) * kScale;
+  }
   float peak = 0;
   // In tiles that stay in the first-level cache while every tap is added in.
   constexpr size_t kTile = 512;
