@@ -28,6 +28,7 @@
 
 #include "codecs/convfunc.h"
 #include "folderprobe.h"
+#include "jobschoice.h"
 #include "main/uihooks.h"
 #include "replaygainchoice.h"
 #include "updown.h"
@@ -365,6 +366,7 @@ TOptionsBox::TOptionsBox(QWidget* parent)
   OpusUseVBR = MakeCheckBox(opus, "OpusUseVBR", variable, 8, 120, 137);
   FlacOpusOK = MakeButton(FlacOpusPage, "FlacOpusOK", QStringLiteral("OK"), 259, 288, 75, 25);
 
+  JobsEdit = MakeJobsChoice(MorePage);
   ReplayGainList = MakeReplayGainChoice(MorePage);
   MoreOK = MakeButton(MorePage, "MoreOK", QStringLiteral("OK"), 259, 288, 75, 25);
 
@@ -487,6 +489,7 @@ void TOptionsBox::FormShow() {
     const int pattern = o.OutputName - 1;
     RenameChBox->setCurrentIndex(pattern >= 0 && pattern < RenameChBox->count() ? pattern : -1);
   }
+  ShowJobs(JobsEdit);
   ShowReplayGain(ReplayGainList);
 }
 

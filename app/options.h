@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class TUpDown;
 
@@ -81,6 +82,7 @@ class TOptionsBox : public QDialog {
   QPushButton* FlacOpusOK = nullptr;
 
   // Page "Дополнительно".
+  QSpinBox* JobsEdit = nullptr;
   QComboBox* ReplayGainList = nullptr;
   QPushButton* MoreOK = nullptr;
 

@@ -1,5 +1,8 @@
 #include "codecs/convfunc.h"
 
+#include <atomic>
+#include <utility>
+
 #include "codecs/eabort.h"
 #include "codecs/passhooks.h"
 #include "codecs/truncate.h"
@@ -7,12 +10,36 @@
 TConvFunc ConvFunc;
 TEngineHooks EngineHooks;
 
+namespace {
+thread_local std::function<void()> passReporter;
+std::atomic<bool> stopAllConversions{false};
+}  // namespace
+
 void PassBreak(int milliseconds) {
-  if (EngineHooks.ProcessEvents) EngineHooks.ProcessEvents();
+  if (passReporter)
+    passReporter();
+  else if (EngineHooks.ProcessEvents)
+    EngineHooks.ProcessEvents();
   if (EngineHooks.Sleep) EngineHooks.Sleep(milliseconds);
 }
 
+void SetPassReporter(std::function<void()> report) { passReporter = std::move(report); }
+
+bool OnWorkerThread() { return static_cast<bool>(passReporter); }
+
+void StopAllConversions(bool stop) { stopAllConversions.store(stop); }
+
+bool ConversionStopRequested() {
+  // The live Stage belongs to the user-interface thread; a worker reads only the flag.
+  return stopAllConversions.load(std::memory_order_relaxed) ||
+         (!OnWorkerThread() && ConvFunc.Stage == STAGE_CANCEL);
+}
+
 void TConvFunc::CheckCancel() const {
+  if (stopAllConversions.load(std::memory_order_relaxed)) throw EAbort();
+  // The global engine's Stage belongs to the user-interface thread: a worker that asks the
+  // global engine learns of a cancel through the flag above.
+  if (this == &ConvFunc && OnWorkerThread()) return;
   if (Stage == STAGE_CANCEL) throw EAbort();
 }
 

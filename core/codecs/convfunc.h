@@ -63,7 +63,7 @@ class TConvFunc {
   int32_t EncodeFLAC(const std::string& wav, const std::string& destination, TOptions settings);
   int32_t EncodeOpus(const std::string& wav, const std::string& destination, TOptions settings);
 
-  // Throws EAbort when a cancel has been requested.
+  // Throws EAbort when a cancel has been requested of this engine or of every conversion.
   void CheckCancel() const;
   // Moves CurrentPosition, TotalPosition, CurrentProgress and TotalProgress for a pass that
   // has reached `position` whole seconds, from the batch position `base`.
@@ -75,6 +75,13 @@ class TConvFunc {
 };
 
 extern TConvFunc ConvFunc;
+
+// Sets or clears the request that every conversion running beside the user-interface thread
+// stops at its next pass (through EAbort, as a cancel does).
+void StopAllConversions(bool stop);
+// True when the conversion on this thread is to stop: the request above, or on the
+// user-interface thread a cancel confirmed in the progress window (Stage 30).
+bool ConversionStopRequested();
 
 // Opens any supported source through the fixed cascade of openers; 0 if none takes it.
 uint32_t OpenSource(const std::string& path, uint32_t streamFlags, uint32_t moduleFlags);

@@ -102,9 +102,11 @@ int32_t TConvFunc::DecodeSource(const std::string& source, const std::string& de
   // gapless trims leave nothing) would make a WAV of a header alone: no conversion at all.
   if (audio_get_length(mixer.Get()) == 0) return DECODE_NO_AUDIO;
 
-  // The WAV's exact size is known now: when it cannot fit, the conversion fails before a
-  // byte is written instead of after filling the disk.
-  if (!FitsFreeSpace(destination, kWavHeaderBytes + audio_get_length(mixer.Get()))) return -3;
+  // The WAV's exact size is known now: when it cannot fit beside what the conversions
+  // running at the same time still write, this one fails before a byte is written instead
+  // of after filling the disk.
+  TSpaceClaim room(destination, kWavHeaderBytes + audio_get_length(mixer.Get()));
+  if (!room.Held()) return -3;
 
   // The WAV is written beside the destination under a name of its own and takes the
   // destination's place only when complete; the source is never written over.
@@ -132,7 +134,10 @@ int32_t TConvFunc::DecodeSource(const std::string& source, const std::string& de
     // The source failed midway (a file that shrank or could not be read): what was
     // written is not the whole song and is not kept.
     if (got < 0) return -2;
-    if (got > 0) written = WriteAll(file.get(), buffer.data(), static_cast<size_t>(got)) && written;
+    if (got > 0) {
+      written = WriteAll(file.get(), buffer.data(), static_cast<size_t>(got)) && written;
+      room.Wrote(static_cast<uint64_t>(got));
+    }
     if (mode == 0)
       UpdateCounters(base, TruncToInt(audio_bytes_to_seconds(
                                mixer.Get(), audio_get_position(mixer.Get()))));

@@ -48,7 +48,7 @@ bool OpeningStopped() { return innermost != nullptr && innermost->Stopped(); }
 namespace {
 template <typename Open>
 uint32_t OpenOrCancel(Open open) {
-  TOpenProgress progress([] { return ConvFunc.Stage == STAGE_CANCEL; });
+  TOpenProgress progress([] { return ConversionStopRequested(); });
   const uint32_t handle = open();
   if (progress.Stopped()) {
     FreeSource(handle);

@@ -1,5 +1,8 @@
 #include "codecs/options.h"
 
+#include <algorithm>
+#include <thread>
+
 const std::array<std::string, 9> QualityNames = {
     "Наихудшее", "Очень низкое", "Низкое", "Ниже среднего)", "Среднее",
     "Выше среднего", "Высокое", "Очень высокое", "Наилучшее"};
@@ -9,6 +12,17 @@ const std::array<std::string, 5> WMAQualityNames = {"Наихудшее", "Ни�
 
 const std::array<std::string, 11> BitrateTexts = {"8",   "16",  "32",  "64",  "96", "128",
                                                   "192", "224", "256", "320", "498"};
+
+int32_t DefaultBatchJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int32_t>(std::min(cores, 1024u));
+}
+
+int32_t MaxBatchJobs() { return 2 * DefaultBatchJobs(); }
+
+int32_t BatchJobsFor(const TOptions& options) {
+  return std::clamp(options.Jobs, int32_t{1}, MaxBatchJobs());
+}
 
 TOptions FirstRunOptions() {
   TOptions o;

@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <string>
 
+// Conversions a batch runs at once unless the settings say otherwise: one per core.
+int32_t DefaultBatchJobs();
+// The most the settings offer: two per core.
+int32_t MaxBatchJobs();
+
 // The live settings are ConvFunc.Options; each conversion routine gets its own copy.
 // Texts are UTF-8 byte strings (kept as bytes, valid UTF-8 or not).
 struct TOptions {
@@ -37,6 +42,9 @@ struct TOptions {
   bool OpusUseVBR = true;
   // Loudness tags on every output: 0 none, 1 by track, 2 by track and album.
   int32_t ReplayGain = 0;
+  // Conversions of a batch run at the same time; a value outside 1..MaxBatchJobs() (a hand
+  // edit of config.cfg) is kept as read and taken as its nearest bound.
+  int32_t Jobs = DefaultBatchJobs();
 
   bool operator==(const TOptions&) const = default;
 };
@@ -44,6 +52,9 @@ struct TOptions {
 // True when the FLAC and Opus settings hold their working values, so config.cfg need not
 // store them.
 bool FlacOpusAtDefaults(const TOptions& options);
+
+// The number of conversions a batch runs at once under `options`: Jobs within its bounds.
+int32_t BatchJobsFor(const TOptions& options);
 
 // Working values for a first run without config.cfg; an all-zero record would convert
 // nothing.

@@ -13,5 +13,13 @@ struct TEngineHooks {
 
 extern TEngineHooks EngineHooks;
 
-// Processes pending events, then sleeps `milliseconds` (each only if installed).
+// Processes pending events, then sleeps `milliseconds` (each only if installed). On a thread
+// with a pass reporter the reporter runs instead of the event processing, which belongs to
+// the user-interface thread alone.
 void PassBreak(int milliseconds);
+
+// Makes `report` this thread's pass reporter (an empty one removes it): a conversion running
+// beside the user-interface thread tells its progress through it at every pass.
+void SetPassReporter(std::function<void()> report);
+// True on a thread that has a pass reporter.
+bool OnWorkerThread();

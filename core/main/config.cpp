@@ -164,6 +164,11 @@ const TAppendedSection kAppendedSections[] = {
        m.ConfigHasLoudness = true;
        return r.Int(o.ReplayGain);
      }},
+    {"[BatchOptions]",
+     [](ConfigReader& r, TOptions& o, TMainFunc& m) {
+       m.ConfigHasBatchOptions = true;
+       return r.Int(o.Jobs);
+     }},
 };
 
 // Reads appended sections while the next line is one of their headers; any other line,
@@ -262,7 +267,7 @@ bool ConfigTextToBool(const std::string& text) {
 }
 
 std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacOpus,
-                            bool withLoudness) {
+                            bool withLoudness, bool withBatchOptions) {
   withLoudness = withLoudness || o.ReplayGain != REPLAYGAIN_OFF;
   const auto num = [](int32_t v) { return std::to_string(v); };
   std::string s;
@@ -295,6 +300,7 @@ std::string BuildConfigText(const TOptions& o, bool readOnlyWarn, bool withFlacO
     s += "\nUseVBR=" + FlagToText(o.OpusUseVBR);
   }
   if (withLoudness) s += "\n[LoudnessOptions]\nReplayGain=" + num(o.ReplayGain);
+  if (withBatchOptions || o.Jobs != DefaultBatchJobs()) s += "\n[BatchOptions]\nJobs=" + num(o.Jobs);
   return s;
 }
 
@@ -335,6 +341,8 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
   o.ReplayGain = defaults.ReplayGain;
   ConfigHasFlacOpus = false;
   ConfigHasLoudness = false;
+  o.Jobs = defaults.Jobs;
+  ConfigHasBatchOptions = false;
   ConfigReader r(f.get());
   // Each step stores its value at once, so a conversion error leaves the keys before it
   // read and the rest untouched; the end of the file stops reading the same way.
@@ -359,7 +367,7 @@ void TMainFunc::ReadConfigFrom(const std::string& path) {
 void TMainFunc::WriteConfig() {
   const std::string path = ConfigPath();
   const std::string text = BuildConfigText(ConvFunc.Options, ReadOnlyWarn, ConfigHasFlacOpus,
-                                            ConfigHasLoudness);
+                                           ConfigHasLoudness, ConfigHasBatchOptions);
 
   // The new text goes to a temporary file beside the old one and replaces it by rename,
   // so a full disk or a failed write leaves the previous settings whole. A symbolic link

@@ -41,6 +41,7 @@ bool ConfigTextToBool(const std::string& text);
 
 // The complete text that WriteConfig stores: the 27 lines, then the [FLACOptions] and
 // [OpusOptions] sections when `withFlacOpus` or when a value of theirs differs from its
-// working value; then [LoudnessOptions] when `withLoudness` or when ReplayGain is not off.
+// working value; then [LoudnessOptions] when `withLoudness` or when ReplayGain is not off;
+// then [BatchOptions] when `withBatchOptions` or when Jobs differs from its default.
 std::string BuildConfigText(const TOptions& options, bool readOnlyWarn, bool withFlacOpus = false,
-                            bool withLoudness = false);
+                            bool withLoudness = false, bool withBatchOptions = false);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -13,6 +14,7 @@
 #include "main/albumentries.h"
 #include "main/albumgain.h"
 #include "main/cddrives.h"
+#include "main/paralleljobs.h"
 #include "main/paths.h"
 #include "main/removeaside.h"
 #include "main/uihooks.h"
@@ -28,11 +30,6 @@ void MakeWritable(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   if ((info.st_mode & S_IWUSR) == 0) chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
-}
-
-// True when both paths name the same entry of the same folder, whether it exists or not.
-bool SamePlace(const std::string& a, const std::string& b) {
-  return SameFile(a, b) || SameEntry(a, b);
 }
 
 // True when `destination` is the source of an entry after `index`, still waiting to be
@@ -53,15 +50,6 @@ bool WrittenEarlier(const std::vector<std::string>& written, const std::string& 
   return false;
 }
 
-// True when `destination` holds what this file's conversion put there: a file with the
-// length its writer committed. A writer that commits otherwise is taken at the file's word.
-bool OutputIsThere(const std::string& destination) {
-  struct stat info;
-  if (stat(destination.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  const TCommittedFile& last = LastCommittedFile();
-  return last.destination != destination || last.length < 0 || info.st_size == last.length;
-}
-
 // A failed entry counts for nothing, so a batch with a failure ends below 100 percent.
 void TakeBackCount(int32_t positionBefore) { ConvFunc.UpdateCounters(positionBefore, 0); }
 
@@ -78,6 +66,18 @@ class TTemporaryWav {
   std::string path_;
 };
 }  // namespace
+
+bool SamePlace(const std::string& a, const std::string& b) {
+  return SameFile(a, b) || SameEntry(a, b);
+}
+
+// A writer that commits otherwise is taken at the file's word.
+bool OutputIsThere(const std::string& destination) {
+  struct stat info;
+  if (stat(destination.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const TCommittedFile& last = LastCommittedFile();
+  return last.destination != destination || last.length < 0 || info.st_size == last.length;
+}
 
 std::string StripExtension(const std::string& text) {
   const auto dot = text.rfind('.');
@@ -119,108 +119,161 @@ bool OutputLetsSourceGo(const std::string& source, const std::string& destinatio
   return converted && IsRegularFile(destination) && !SameFile(source, destination);
 }
 
+TBatchPlan::TBatchPlan()
+    : albums_(ConvFunc.Options.ReplayGain, ConvFunc.Options.OutputFormat, MainFunc.FileList) {}
+
+bool TBatchPlan::Prepare(size_t index, TBatchEntry& entry) {
+  const std::vector<std::string>& list = MainFunc.FileList;
+  if (index >= list.size()) return false;
+  entry.index = index;
+  entry.source = list[index];
+  MakeWritable(entry.source);
+  if (ConvFunc.Options.OutputFolder.empty()) {
+    // The first entry decides for the whole batch; once on, the mark stays on.
+    if (!fallback_ && LiesOnCDDrive(list[0], MainFunc.GetCDDrives())) fallback_ = true;
+    if (fallback_ && MainFunc.ReadOnlyWarn && UiHooks.ShowReadOnlyWarning) {
+      UiHooks.ShowReadOnlyWarning();
+      if (index >= list.size()) return false;
+    }
+    if (fallback_) mkdir(FallbackFolder().c_str(), 0777);
+  }
+  destination_ = OutputPathFor(entry.source, static_cast<int>(index), ConvFunc.Options,
+                               fallback_, destination_);
+  entry.destination = destination_;
+  return true;
+}
+
+bool TBatchPlan::WarnsBeforeNext() const {
+  return ConvFunc.Options.OutputFolder.empty() && fallback_ && MainFunc.ReadOnlyWarn &&
+         UiHooks.ShowReadOnlyWarning;
+}
+
+bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
+  // An output that would replace a source still waiting in the list is not written:
+  // that source is kept, converted in its turn, and this file's source is kept too.
+  // Nor is one that would replace an output made earlier in this batch.
+  // Nor one that would replace the sheet or an image of an album whose tracks are still
+  // to be read.
+  if (!SourceStillWaiting(MainFunc.FileList, entry.index, entry.destination) &&
+      !WrittenEarlier(written_, entry.destination) &&
+      !AlbumFileWaiting(MainFunc.FileList, entry.index, entry.destination))
+    return false;
+  ConvFunc.CountAsDone(entry.source);
+  albums_.Finished(entry.index, {}, std::nullopt);
+  return true;
+}
+
+void TBatchPlan::Finish(const TBatchEntry& entry, const TEntryResult& result) {
+  const bool converted = result.converted;
+  if (converted) {
+    written_.push_back(entry.destination);
+  } else {
+    // Kept in list order, in whatever order the entries end.
+    auto& failed = MainFunc.FailedSources;
+    const auto at = std::upper_bound(failedIndexes_.begin(), failedIndexes_.end(), entry.index);
+    failed.insert(failed.begin() + (at - failedIndexes_.begin()), entry.source);
+    failedIndexes_.insert(at, entry.index);
+  }
+  albums_.Finished(entry.index, converted ? entry.destination : std::string(), result.loudness);
+  // Only a complete output that is a different file from the source lets the source go;
+  // no later file of the batch replaces it.
+  if (ConvFunc.Options.Delete && OutputLetsSourceGo(entry.source, entry.destination, converted))
+    std::remove(entry.source.c_str());
+  // An album's sheet and images go once every one of its tracks has its output.
+  if (ConvFunc.Options.Delete && converted) DeleteAlbumOnceComplete(entry.source, albumTracksDone_);
+}
+
 void TMainFunc::ConvertAll() {
-  bool fallback = false;
-  std::string destination;  // kept from one file to the next
-  std::vector<std::string> written;  // the outputs this batch has made
-  const TOptions batchOptions = ConvFunc.Options;
-  TAlbumGain albums(batchOptions.ReplayGain, batchOptions.OutputFormat, FileList);
-  std::set<std::string> albumTracksDone;
   BatchEnded = false;
   FailedSources.clear();
+  const int32_t jobs = BatchJobsFor(ConvFunc.Options);
+  if (jobs > 1) {
+    ConvertAllAtOnce(jobs);
+    BatchEnded = true;
+    return;
+  }
+  TBatchPlan plan;
+  TBatchEntry entry;
   // The count is read anew before every file: clearing the list ends the batch.
-  for (size_t i = 0; i < FileList.size(); ++i) {
-    const std::string source = FileList[i];
-    MakeWritable(source);
-    if (ConvFunc.Options.OutputFolder.empty()) {
-      // The first entry decides for the whole batch; once on, the mark stays on.
-      if (!fallback && LiesOnCDDrive(FileList[0], GetCDDrives())) fallback = true;
-      if (fallback && ReadOnlyWarn && UiHooks.ShowReadOnlyWarning) {
-        UiHooks.ShowReadOnlyWarning();
-        if (i >= FileList.size()) break;
-      }
-      if (fallback) mkdir(FallbackFolder().c_str(), 0777);
-    }
-    destination = OutputPathFor(source, static_cast<int>(i), ConvFunc.Options, fallback, destination);
-    // An output that would replace a source still waiting in the list is not written:
-    // that source is kept, converted in its turn, and this file's source is kept too.
-    // Nor is one that would replace an output made earlier in this batch.
-    if (SourceStillWaiting(FileList, i, destination) || WrittenEarlier(written, destination) ||
-        AlbumFileWaiting(FileList, i, destination)) {
-      ConvFunc.CountAsDone(source);
-      albums.Finished(i, {}, std::nullopt);
-      continue;
-    }
+  for (size_t i = 0; plan.Prepare(i, entry); ++i) {
+    if (plan.HoldsBack(entry)) continue;
     const int32_t positionBefore = ConvFunc.TotalPosition;
-    // A conversion counts only when its output is there as it was written.
-    const bool converted = ConvertFile(source, destination) && OutputIsThere(destination);
-    std::optional<TLoudness> loudness;
-    if (converted) {
-      written.push_back(destination);
-      loudness = TagTrackLoudness(destination, batchOptions.OutputFormat, batchOptions.ReplayGain);
-    } else {
-      TakeBackCount(positionBefore);
-      FailedSources.push_back(source);
-    }
-    albums.Finished(i, converted ? destination : std::string(), loudness);
-    // Only a complete output that is a different file from the source lets the source go;
-    // no later file of the batch replaces it.
-    if (ConvFunc.Options.Delete && OutputLetsSourceGo(source, destination, converted)) {
-      std::remove(source.c_str());
-    }
-    if (ConvFunc.Options.Delete && converted) DeleteAlbumOnceComplete(source, albumTracksDone);
+    const TEntryResult result =
+        RunEntry(ConvFunc, entry, TemporaryWavPath(), TemporaryWavPathForSlot(1));
+    if (!result.converted) TakeBackCount(positionBefore);
+    plan.Finish(entry, result);
   }
   BatchEnded = true;
 }
 
+TEntryResult RunEntry(TConvFunc& engine, const TBatchEntry& entry, const std::string& slotWav,
+                      const std::string& spareWav) {
+  TEntryResult result;
+  // A conversion counts only when its output is there as it was written.
+  result.converted =
+      ConvertFileWith(engine, entry.source, entry.destination, slotWav, spareWav) &&
+      OutputIsThere(entry.destination);
+  // Measured where it was made, beside the other conversions of the batch.
+  if (result.converted)
+    result.loudness = TagTrackLoudness(entry.destination, engine.Options.OutputFormat,
+                                       engine.Options.ReplayGain);
+  return result;
+}
+
 bool TMainFunc::ConvertFile(std::string source, std::string destination) {
+  return ConvertFileWith(ConvFunc, source, destination, TemporaryWavPath(),
+                         TemporaryWavPathForSlot(1));
+}
+
+bool ConvertFileWith(TConvFunc& engine, const std::string& source,
+                     const std::string& destination, const std::string& slotWav,
+                     const std::string& spareWav) {
   mkdir((ProgramDir() + "temp").c_str(), 0700);
   if (source.empty() || destination.empty()) return false;
 
   // The temporary WAV must be neither the file read nor the file written: a list may name
   // it, and an output folder may be the temporary folder.
-  std::string wavPath = TemporaryWavPath();
-  if (SamePlace(source, wavPath) || SamePlace(destination, wavPath))
-    wavPath = FolderPart(wavPath) + "tmp100001.wav";
+  std::string wavPath = slotWav;
+  if (SamePlace(source, wavPath) || SamePlace(destination, wavPath)) wavPath = spareWav;
   NoteCommittedFile({}, -1);
 
-  const std::string format = ConvFunc.Options.OutputFormat;
+  const std::string format = engine.Options.OutputFormat;
   const bool wavSource = ExtensionOf(source) == "wav";
   bool ok = false;
   if (format == "wav") {
-    ConvFunc.Stage = STAGE_DECODING;
+    engine.Stage = STAGE_DECODING;
     if (wavSource || SameFile(source, destination)) {
       // The source is read completely into the temporary WAV before it may be replaced.
       TTemporaryWav wav(wavPath);
-      ok = ConvFunc.DecodeToWAV(source, wav.Path(), ConvFunc.Options, 0) == 1;
-      ConvFunc.CheckCancel();
+      ok = engine.DecodeToWAV(source, wav.Path(), engine.Options, 0) == 1;
+      engine.CheckCancel();
       ok = ok && LandOutput(wav.Path(), destination, TLanding::Replace);
     } else {
-      ok = ConvFunc.DecodeToWAV(source, destination, ConvFunc.Options, 0) == 1;
+      ok = engine.DecodeToWAV(source, destination, engine.Options, 0) == 1;
     }
   } else {
     const int mode = format == "mp3" ? 1 : format == "wma" ? 3 : format == "flac" ? 4
                    : format == "opus" ? 5 : 2;
-    ConvFunc.Stage = wavSource ? STAGE_REMIXING : STAGE_DECODING;
+    engine.Stage = wavSource ? STAGE_REMIXING : STAGE_DECODING;
     // A stale temporary WAV from a cancelled batch must never be encoded as this file.
     TTemporaryWav wav(wavPath);
-    if (ConvFunc.DecodeToWAV(source, wav.Path(), ConvFunc.Options, mode) == 1) {
-      ConvFunc.CheckCancel();
+    if (engine.DecodeToWAV(source, wav.Path(), engine.Options, mode) == 1) {
+      engine.CheckCancel();
       if (mode == 1) {
-        ok = ConvFunc.EncodeMP3(wav.Path(), destination, ConvFunc.Options) == 0;
+        ok = engine.EncodeMP3(wav.Path(), destination, engine.Options) == 0;
       } else if (mode == 3) {
-        ok = ConvFunc.EncodeWMA(wav.Path(), destination, ConvFunc.Options) == 0;
+        ok = engine.EncodeWMA(wav.Path(), destination, engine.Options) == 0;
       } else if (mode == 4) {
-        ok = ConvFunc.EncodeFLAC(wav.Path(), destination, ConvFunc.Options) == 0;
+        ok = engine.EncodeFLAC(wav.Path(), destination, engine.Options) == 0;
       } else if (mode == 5) {
-        ok = ConvFunc.EncodeOpus(wav.Path(), destination, ConvFunc.Options) == 0;
+        ok = engine.EncodeOpus(wav.Path(), destination, engine.Options) == 0;
       } else {
-        ok = ConvFunc.EncodeOGG(wav.Path(), destination, ConvFunc.Options) == 1;
+        ok = engine.EncodeOGG(wav.Path(), destination, engine.Options) == 1;
       }
     }
   }
   // A cancel confirmed during the routine's last pass still ends the batch here.
-  ConvFunc.CheckCancel();
-  ConvFunc.Stage = STAGE_FINISHED;
+  engine.CheckCancel();
+  engine.Stage = STAGE_FINISHED;
   return ok;
 }

@@ -29,6 +29,9 @@ class TMainFunc {
   bool ConfigHasFlacOpus = false;
   // The same for the [LoudnessOptions] section.
   bool ConfigHasLoudness = false;
+  // Whether config.cfg had the [BatchOptions] section: it is then written back whatever
+  // its value.
+  bool ConfigHasBatchOptions = false;
   // The end of the last batch: true once ConvertAll has run to the end of the list (a
   // cancel leaves it false), with the sources whose conversion failed, in list order.
   bool BatchEnded = false;

@@ -38,12 +38,24 @@ std::string& TemporaryWavOverride() {
 }
 }  // namespace
 
+static thread_local std::string threadTemporaryWav;
+
 std::string TemporaryWavPath() {
+  // A worker never touches the process's claim, which the user-interface thread keeps.
+  if (!threadTemporaryWav.empty()) return threadTemporaryWav;
   if (!TemporaryWavOverride().empty()) return TemporaryWavOverride();
   return ClaimedTemporaryWavPath();
 }
 
 void SetTemporaryWavPath(const std::string& path) { TemporaryWavOverride() = path; }
+
+std::string TemporaryWavPathForSlot(int slot) {
+  const std::string first = TemporaryWavPath();
+  if (slot == 0) return first;
+  return FolderPart(first) + "tmp" + std::to_string(100000 + slot) + ".wav";
+}
+
+void SetThreadTemporaryWavPath(const std::string& path) { threadTemporaryWav = path; }
 
 std::string FolderPart(const std::string& path) {
   const auto slash = path.rfind('/');

@@ -21,3 +21,9 @@ void SetProgramDirForTesting(const std::string& folder);
 std::string TemporaryWavPath();
 // An empty text restores the claimed temporary WAV.
 void SetTemporaryWavPath(const std::string& path);
+// The temporary WAV of the conversion slot `slot` of a batch: slot 0 has TemporaryWavPath(),
+// slot k the name tmp(100000 + k).wav beside it.
+std::string TemporaryWavPathForSlot(int slot);
+// Makes `path` the temporary WAV that TemporaryWavPath() gives on this thread (a conversion
+// beside the user-interface thread); empty: the process's own again.
+void SetThreadTemporaryWavPath(const std::string& path);

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "codecs/options.h"
 #include "main/paths.h"
 
 namespace {
@@ -79,6 +80,9 @@ void TTemporaryWavClaim::RemoveFiles() const {
   if (fd < 0) return;
   ::unlinkat(fd, kWavName, 0);
   ::unlinkat(fd, kSpareName, 0);
+  // The WAVs of the other conversion slots of a batch and their spare names.
+  for (int n = 2; n < 2 * MaxBatchJobs(); ++n)
+    ::unlinkat(fd, ("tmp" + std::to_string(100000 + n) + ".wav").c_str(), 0);
 }
 
 namespace {

@@ -32,7 +32,7 @@ class TTemporaryWavClaim {
   // and made anew): the claim must then be made again.
   bool StillHeld() const;
   // Removes the WAV and the other files this claim made in its folder (in the shared
-  // folder only the WAV and its spare name, tmp100001.wav).
+  // folder only the WAVs of the batch's conversion slots and their spare names).
   void RemoveFiles() const;
 
  private:

@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QSpinBox>
 #include <QtTest>
 
 #include <algorithm>
@@ -635,6 +636,36 @@ class TestOptions : public QObject {
     box.show();
     box.OptionsPageCtrl->setCurrentWidget(box.MorePage);
     QTest::keyClick(box.ReplayGainList, Qt::Key_Return);
+    QVERIFY(!box.isVisible());
+  }
+
+  // The number of conversions at once: 1 to two per core; a value out of that range (a hand
+  // edit of config.cfg) shows at its nearest bound and stays as read until the user changes
+  // it; Return presses the page's OK.
+  void conversionsAtOnce_data() {
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("the default") << DefaultBatchJobs() << DefaultBatchJobs();
+    QTest::newRow("none, from a hand edit") << 0 << 1;
+    QTest::newRow("too many, from a hand edit") << 999 << 2 * DefaultBatchJobs();
+  }
+  void conversionsAtOnce() {
+    QFETCH(int, stored);
+    QFETCH(int, shown);
+    ConvFunc.Options.Jobs = stored;
+    TOptionsBox box;
+    box.show();
+    box.OptionsPageCtrl->setCurrentWidget(box.MorePage);
+    QSpinBox* jobs = box.JobsEdit;
+    QCOMPARE(jobs->minimum(), 1);
+    QCOMPARE(jobs->maximum(), 2 * DefaultBatchJobs());
+    QCOMPARE(jobs->value(), shown);
+    QCOMPARE(ConvFunc.Options.Jobs, stored);
+    if (qEnvironmentVariableIsSet("ORVIK_SCREENSHOT")) box.grab().save(qEnvironmentVariable("ORVIK_SCREENSHOT"));
+    QTest::keyClick(jobs, shown > 1 ? Qt::Key_Down : Qt::Key_Up);
+    QCOMPARE(ConvFunc.Options.Jobs, shown > 1 ? shown - 1 : 2);
+    QTest::keyClick(jobs, Qt::Key_Return);
     QVERIFY(!box.isVisible());
   }
 

@@ -86,6 +86,8 @@ class TestBatchEvents : public QObject {
 
   void init() {
     ConvFunc.Options = FirstRunOptions();
+    // Counted per pass of the routines, which run on this thread one entry at a time.
+    ConvFunc.Options.Jobs = 1;
     ConvFunc.Options.OutputFolder = folders_.program + "out";
     QVERIFY(QDir().mkpath(QString::fromStdString(ConvFunc.Options.OutputFolder)));
     ConvFunc.Stage = STAGE_NONE;

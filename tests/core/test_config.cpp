@@ -445,6 +445,44 @@ class TestConfig : public QObject {
     QCOMPARE(QByteArray::fromStdString(ReadFileBytes(ConfigFile())), written);
   }
 
+  // The number of conversions at once, in a section of its own after the others: written
+  // only when it was read or differs from its default, and kept as read, also out of range.
+  void batchOptionsSection_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("setInRun");  // 0: nothing changed
+    QTest::addColumn<int>("read");
+    QTest::addColumn<QByteArray>("written");
+    const QByteArray old = QByteArray::fromStdString(BuildConfigText(Stored(), true));
+    const QByteArray flacOpus =
+        "\n[FLACOptions]\nFreq=22050\nNumChannels=1\nLevel=8\n"
+        "[OpusOptions]\nNumChannels=1\nBitrate=64\nUseVBR=0";
+    const int cores = DefaultBatchJobs();
+    const QByteArray atDefault = "\n[BatchOptions]\nJobs=" + QByteArray::number(cores);
+    QTest::newRow("absent") << old << 0 << cores << old;
+    QTest::newRow("absent, changed in the run")
+        << old << cores + 1 << cores << old + "\n[BatchOptions]\nJobs=" + QByteArray::number(cores + 1);
+    QTest::newRow("present at the default") << old + atDefault << 0 << cores << old + atDefault;
+    QTest::newRow("after the FLAC and Opus sections")
+        << old + flacOpus + "\n[BatchOptions]\nJobs=1\n" << 0 << 1
+        << old + flacOpus + "\n[BatchOptions]\nJobs=1";
+    QTest::newRow("out of range, kept") << old + "\n[BatchOptions]\nJobs=0" << 0 << 0
+                                        << old + "\n[BatchOptions]\nJobs=0";
+  }
+  void batchOptionsSection() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, setInRun);
+    QFETCH(int, read);
+    QFETCH(QByteArray, written);
+    WriteFileBytes(ConfigFile(), file.toStdString());
+    ConvFunc.Options.Jobs = 77;  // what an earlier read left must not stay
+    QCOMPARE(QString::fromStdString(Read()), QString());
+    QCOMPARE(ConvFunc.Options.Jobs, read);
+    QCOMPARE(BatchJobsFor(ConvFunc.Options), std::clamp(read, 1, 2 * DefaultBatchJobs()));
+    if (setInRun) ConvFunc.Options.Jobs = setInRun;
+    MainFunc.WriteConfig();
+    QCOMPARE(QByteArray::fromStdString(ReadFileBytes(ConfigFile())), written);
+  }
+
   void quirks_data() {
     QTest::addColumn<int>("index");
     const auto cases = QuirkCases();

@@ -90,6 +90,9 @@ class TestJobDriver : public QObject {
     program_ = folders.program;
     music_ = folders.music;
     ConvFunc.Options = FirstRunOptions();
+    // The described batch, one entry after the other; the batch run several entries at a
+    // time has its own tests (test_paralleljobs).
+    ConvFunc.Options.Jobs = 1;
     ConvFunc.Stage = STAGE_NONE;
     ConvFunc.TotalLength = 0;
     MainFunc.ReadOnlyWarn = false;
@@ -773,7 +776,14 @@ class TestJobDriver : public QObject {
   // A first entry on a CD drive sends every output of the batch to the program's output
   // folder, later hard-disk entries included, with the warning before each file until
   // the user ticks it off.
+  void fallbackFolderForCdSources_data() {
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("one at a time") << 1;
+    QTest::newRow("three at once") << 3;  // the box still comes between files
+  }
   void fallbackFolderForCdSources() {
+    QFETCH(int, jobs);
+    ConvFunc.Options.Jobs = jobs;
     const std::string cue = music_ + "disc.cue";
     QVERIFY(WriteCdImage(cue, {MakeTone(kRate, 2, kRate * 3 / 2, kTone),
                                MakeTone(kRate, 2, kRate * 3 / 2, 880.0)}));
