@@ -2,25 +2,46 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 constexpr uint32_t kTaps = 49;
 constexpr double kAlmostZero = 0.000001;
 
-// The largest absolute value, in eight lanes side by side: a plain running maximum of floats
-// is not turned into vector code (it must keep the order of comparisons for NaNs).
-float MaxAbs(const float* v, size_t n) {
-  float lanes[8] = {};
+// Eight floats side by side. The compiler does not turn the plain loops below into vector
+// code on its own (a running maximum must keep the order of comparisons for NaNs, and it
+// gives up on the taps' loop), so they are written with vectors of eight: one AVX register,
+// or two SSE ones where AVX is missing. The hot functions are built for both and the one the
+// processor has is taken at load time; neither contracts into fused multiply-adds, so both
+// give the same floats.
+typedef float TFloat8 __attribute__((vector_size(32)));
+typedef int32_t TInt8 __attribute__((vector_size(32)));
+// The helpers taking and giving vectors are always inlined, so no call passes one in a way
+// that differs between the two builds.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#define ORVIK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define ORVIK_VECTOR_HELPER static inline __attribute__((always_inline))
+
+ORVIK_VECTOR_HELPER TFloat8 Load8(const float* v) {
+  TFloat8 x;
+  std::memcpy(&x, v, sizeof x);
+  return x;
+}
+ORVIK_VECTOR_HELPER TFloat8 Abs8(TFloat8 x) { return TFloat8(TInt8(x) & 0x7fffffff); }
+ORVIK_VECTOR_HELPER TFloat8 Max8(TFloat8 a, TFloat8 b) { return a > b ? a : b; }
+ORVIK_VECTOR_HELPER float Largest(TFloat8 x) {
+  float peak = x[0];
+  for (int j = 1; j < 8; ++j) peak = std::max(peak, x[j]);
+  return peak;
+}
+
+// The largest absolute value.
+ORVIK_VECTOR_CLONES float MaxAbs(const float* v, size_t n) {
+  TFloat8 lanes = {};
   size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    for (size_t j = 0; j < 8; ++j) {
-      const float a = std::fabs(v[i + j]);
-      lanes[j] = lanes[j] > a ? lanes[j] : a;
-    }
-  }
-  float peak = 0;
+  for (; i + 8 <= n; i += 8) lanes = Max8(lanes, Abs8(Load8(v + i)));
+  float peak = Largest(lanes);
   for (; i < n; ++i) peak = std::max(peak, std::fabs(v[i]));
-  for (const float lane : lanes) peak = std::max(peak, lane);
   return peak;
 }
 }  // namespace
@@ -48,18 +69,47 @@ TTruePeak::TTruePeak(uint32_t channels, uint32_t rate) : channels_(channels) {
   signal_.assign(channels_, std::vector<float>(history_, 0.0f));
 }
 
+// The largest absolute value of one phase's interpolated values over `n` frames from `x`.
+// Sixteen outputs at a time are summed tap by tap in registers; the taps are added in the
+// same order for every output, so each sum is the same float as one made alone.
+ORVIK_VECTOR_CLONES float TTruePeak::PhasePeak(const TPhase& phase, const float* x, size_t n) {
+  const float* k = phase.coefficients.data();
+  const uint32_t* d = phase.delays.data();
+  const size_t taps = phase.coefficients.size();
+  TFloat8 lanes = {};
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    TFloat8 low = {}, high = {};
+    for (size_t t = 0; t < taps; ++t) {
+      const float* from = x + i - d[t];
+      const TFloat8 tap = TFloat8{} + k[t];
+      low += tap * Load8(from);
+      high += tap * Load8(from + 8);
+    }
+    lanes = Max8(lanes, Max8(Abs8(low), Abs8(high)));
+  }
+  float peak = Largest(lanes);
+  for (; i < n; ++i) {
+    float sum = 0;
+    for (size_t t = 0; t < taps; ++t) sum += k[t] * *(x + i - d[t]);
+    peak = std::max(peak, std::fabs(sum));
+  }
+  return peak;
+}
+
 void TTruePeak::Add(const int16_t* samples, size_t frames) {
   if (frames == 0) return;
   for (uint32_t c = 0; c < channels_; ++c) signal_[c].resize(history_ + frames);
   // 1/32768 is exact, so this is the same as dividing.
   constexpr float kScale = 1.0f / 32768.0f;
-  for (size_t i = 0; i < frames; ++i)
-    for (uint32_t c = 0; c < channels_; ++c)
-      signal_[c][history_ + i] = float(samples[i * channels_ + c]) * kScale;
+  for (uint32_t c = 0; c < channels_; ++c) {
+    float* to = signal_[c].data() + history_;
+    const int16_t* from = samples + c;
+    for (size_t i = 0; i < frames; ++i) to[i] = float(from[i * channels_]) * kScale;
+  }
   float peak = 0;
   // In tiles that stay in the first-level cache while every tap is added in.
   constexpr size_t kTile = 512;
-  float y[kTile];
   for (uint32_t c = 0; c < channels_; ++c) {
     const float* block = signal_[c].data() + history_;
     peak = std::max(peak, MaxAbs(block, frames));
@@ -70,16 +120,8 @@ void TTruePeak::Add(const int16_t* samples, size_t frames) {
       // which spares most of the work in music that is not at its loudest throughout.
       const float reach = MaxAbs(block + start - (history_ - 1), n + history_ - 1) * gain_;
       if (reach <= std::max(peak, float(peak_))) continue;
-      for (size_t p = 1; p < phases_.size(); ++p) {
-        const TPhase& phase = phases_[p];
-        std::fill(y, y + n, 0.0f);
-        for (size_t t = 0; t < phase.coefficients.size(); ++t) {
-          const float k = phase.coefficients[t];
-          const float* from = block + start - phase.delays[t];
-          for (size_t i = 0; i < n; ++i) y[i] += k * from[i];
-        }
-        peak = std::max(peak, MaxAbs(y, n));
-      }
+      for (size_t p = 1; p < phases_.size(); ++p)
+        peak = std::max(peak, PhasePeak(phases_[p], block + start, n));
     }
     // The last frames are the next block's history.
     std::vector<float>& x = signal_[c];

@@ -24,6 +24,8 @@ class TTruePeak {
     std::vector<float> coefficients;
     std::vector<uint32_t> delays;  // in input frames, for each coefficient
   };
+  static float PhasePeak(const TPhase& phase, const float* x, size_t n);
+
   uint32_t channels_;
   uint32_t history_;               // frames kept from one block for the next
   std::vector<TPhase> phases_;     // phase 0 is the samples themselves
