@@ -157,8 +157,8 @@ int64_t count_frames_from_packets(const std::string& path, int stream_index, uin
 }
 
 // Takes each link's start trim and length from the Ogg pages themselves where they can be
-// followed, so a short first audio page trims the start as the Vorbis I specification
-// asks; `starts` stays empty when no link is trimmed at its start. False when the count
+// followed, so a short first audio page trims the start as the Vorbis I format
+// defines; `starts` stays empty when no link is trimmed at its start. False when the count
 // was stopped.
 bool trim_vorbis_links(const std::string& path, std::vector<int64_t>& links,
                        std::vector<int64_t>& starts, int64_t& frames) {

@@ -280,7 +280,7 @@ class TestStreamSource : public QObject {
       const auto tone = MakeTone(44100, static_cast<uint16_t>(chans), uint64_t(links[i]), 300.0 + 250 * i);
       QVERIFY(WriteOggFixture(part.toStdString(), 44100, static_cast<uint16_t>(chans), tone, 1000 + i));
       // oggdec reads no audio from the page that ends the headers, which the Vorbis I
-      // specification does not let hold any: it judges the same packets paged with the
+      // format does not let hold any: it judges the same packets paged with the
       // setup header on a page of its own.
       const QString whole = dir.filePath(QString::number(i) + "-whole.ogg");
       const QString judged = dir.filePath(QString::number(i) + "-judged.ogg");
@@ -298,7 +298,7 @@ class TestStreamSource : public QObject {
         reference += decoded;
       } else {
         // oggdec trims as many frames, but from the last packet of the first page, whose
-        // packets before it it has already given out. The specification asks for the first
+        // packets before it it has already given out. Vorbis I asks for the first
         // frames of everything the packets decode to (which oggdec gives where the last
         // granule position is past the end) to go.
         QVERIFY(RepageOgg(whole, false, 0, nullptr, 8192));
