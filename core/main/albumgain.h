@@ -33,6 +33,8 @@ class TAlbumGain {
   // tags could not be written are returned. Safe to call from several threads.
   std::vector<std::string> Finished(size_t index, const std::string& output,
                                     const std::optional<TLoudness>& loudness);
+  // False when the batch writes no album tags: Finished then does nothing.
+  bool Active() const { return active_; }
 
  private:
   struct TTrack {

@@ -168,6 +168,7 @@ bool TBatchPlan::HoldsBack(const TBatchEntry& entry) {
 
 void TBatchPlan::TellAlbum(size_t index, const std::string& output,
                            const std::optional<TLoudness>& loudness) {
+  if (!albums_.Active()) return;
   // The rewrite is whole-or-nothing for each output, so it is always let finish, a cancel
   // included; events keep coming meanwhile, as between two passes of a conversion.
   auto rewrite = std::async(std::launch::async,
